@@ -1,0 +1,25 @@
+// Fault injection for tests: a countdown that makes the Nth call of an
+// operation fail, then every call after it or only that one. Production code
+// never arms a fault point; the backends only ask whether one has fired.
+#pragma once
+
+namespace volsten {
+
+enum class FaultPoint {
+  SegmentAlloc,  // fixed segment memory for traced heaps
+  HeapBlock,     // a block handed out by a traced heap
+  MutexCreate,   // an OS mutex
+  ThreadStart,   // a new thread
+  Count
+};
+
+// After `successes` more calls succeed, the next call at `point` fails; when
+// `persistent`, every later call fails too, otherwise only that one.
+void faultArm(FaultPoint point, int successes, bool persistent = true);
+void faultDisarm(FaultPoint point);
+void faultDisarmAll();
+
+// True when the call being made at `point` must fail.
+bool faultShouldFail(FaultPoint point);
+
+}  // namespace volsten

@@ -1,0 +1,15 @@
+// OS mutexes: recursive, owned by a thread, waited on without time-out.
+#pragma once
+
+namespace volsten {
+
+// An OS mutex handle: a Windows mutex HANDLE, or a recursive pthread mutex.
+using SysMutex = void*;
+
+// Null when the system (or an armed FaultPoint::MutexCreate) refuses.
+SysMutex sysMutexCreate(bool initiallyOwned);
+void sysMutexWait(SysMutex mutex);
+bool sysMutexRelease(SysMutex mutex);
+bool sysMutexClose(SysMutex mutex);
+
+}  // namespace volsten

@@ -1,0 +1,20 @@
+#include "sys/mutex.h"
+
+#include <windows.h>
+
+#include "sys/fault.h"
+
+namespace volsten {
+
+SysMutex sysMutexCreate(bool initiallyOwned) {
+  if (faultShouldFail(FaultPoint::MutexCreate)) return nullptr;
+  return CreateMutexA(nullptr, initiallyOwned ? TRUE : FALSE, nullptr);
+}
+
+void sysMutexWait(SysMutex mutex) { WaitForSingleObject(mutex, INFINITE); }
+
+bool sysMutexRelease(SysMutex mutex) { return ReleaseMutex(mutex) != FALSE; }
+
+bool sysMutexClose(SysMutex mutex) { return CloseHandle(mutex) != FALSE; }
+
+}  // namespace volsten
