@@ -62,6 +62,14 @@ class CommandTest : public ::testing::Test {
   int32_t connect(const std::string& text, int32_t environment = 0) {
     return commandConnect(diag_, environment != 0 ? environment : environment_, text.c_str(), NTS);
   }
+  // A child that has said it is up and then waits to be terminated.
+  int32_t connectRunning(int32_t environment = 0) {
+    int32_t c = connect(connectionString("out:up hold"), environment);
+    if (c != 0) {
+      EXPECT_EQ(read(c, 2), "up") << messages();
+    }
+    return c;
+  }
   uint32_t processOf(int32_t connection) {
     return commandHandles().lookup(nullptr, connection)->process.processId;
   }
@@ -155,12 +163,20 @@ TEST_F(CommandTest, ChildEndsOnRequestAndWritesThenFail) {
   char byte;
   EXPECT_EQ(commandReceive(diag_, c, &byte, 1, nullptr), STATUS_ERROR);
   expectConnectionError("(receive): ");
-  EXPECT_EQ(commandSend(diag_, c, "more", 4), STATUS_ERROR);
+  // An exiting process may let go of its standard input a moment after its
+  // output: writes go into the pipe until then.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  Status status;
+  while ((status = commandSend(diag_, c, "m", 1)) == STATUS_SUCCESS &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(status, STATUS_ERROR);
   expectConnectionError("(send): ");
 }
 
 TEST_F(CommandTest, CloseConnectionTerminatesTheRunningChild) {
-  int32_t c = connect(connectionString("hold"));
+  int32_t c = connectRunning();
   ASSERT_NE(c, 0) << messages();
   uint32_t id = processOf(c);
   EXPECT_TRUE(sysProcessAlive(id));
@@ -173,8 +189,7 @@ TEST_F(CommandTest, CloseConnectionTerminatesTheRunningChild) {
 TEST_F(CommandTest, FreeEnvironmentTerminatesItsOwnChildrenOnly) {
   int32_t other = commandOpenEnvironment(diag_);
   ASSERT_NE(other, 0);
-  int32_t a = connect(connectionString("hold")), b = connect(connectionString("hold"));
-  int32_t kept = connect(connectionString("hold"), other);
+  int32_t a = connectRunning(), b = connectRunning(), kept = connectRunning(other);
   ASSERT_TRUE(a != 0 && b != 0 && kept != 0) << messages();
   uint32_t ida = processOf(a), idb = processOf(b), idk = processOf(kept);
 
