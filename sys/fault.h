@@ -10,6 +10,10 @@ enum class FaultPoint {
   HeapBlock,     // a block handed out by a traced heap
   MutexCreate,   // an OS mutex
   ThreadStart,   // a new thread
+  MutexLock,     // waiting for an OS mutex
+  GeneralAlloc,  // a block from the C runtime's general heap
+  PipeCreate,    // an anonymous pipe for a child process
+  ChildStart,    // a child process
   Count
 };
 

@@ -1,0 +1,19 @@
+// The last system error of the calling thread, as a code and as the
+// system's own text.
+#pragma once
+
+#include <cstdint>
+
+namespace volsten {
+
+// GetLastError() on Windows, errno on POSIX.
+uint32_t sysLastError();
+void sysSetLastError(uint32_t code);
+
+// Stores the system's text for code in buffer, NUL-terminated; size is the
+// number of bytes the system may write, terminator included. When the system
+// has no text for the code, the text is the code in decimal. Returns the
+// length stored.
+int32_t sysErrorText(uint32_t code, char* buffer, int32_t size);
+
+}  // namespace volsten
