@@ -10,6 +10,10 @@ enum class FaultPoint {
   HeapBlock,     // a block handed out by a traced heap
   MutexCreate,   // an OS mutex
   ThreadStart,   // a new thread
+  VersionQuery,      // the operating-system version query
+  SystemDirectory,   // the system directory query
+  WindowsDirectory,  // the Windows directory query
+  FileLock,          // an exclusive file lock
   Count
 };
 
