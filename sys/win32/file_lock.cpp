@@ -24,16 +24,23 @@ bool sysFileLock(std::FILE* stream) {
   if (handle == INVALID_HANDLE_VALUE) return false;
   OVERLAPPED at = {};
   at.OffsetHigh = kLockOffsetHigh;
-  return LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+  if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) return true;
+  if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
+  // The Windows 95 family has LockFileEx only as a stub: poll the lock that
+  // does not wait.
+  while (!LockFile(handle, 0, kLockOffsetHigh, 1, 0)) {
+    if (GetLastError() != ERROR_LOCK_VIOLATION) return false;
+    Sleep(10);
+  }
+  return true;
 }
 
 void sysFileUnlock(std::FILE* stream) {
   if (stream == nullptr) return;
   HANDLE handle = handleOf(stream);
   if (handle == INVALID_HANDLE_VALUE) return;
-  OVERLAPPED at = {};
-  at.OffsetHigh = kLockOffsetHigh;
-  UnlockFileEx(handle, 0, 1, 0, &at);
+  // UnlockFile releases a range locked by either call, on both families.
+  UnlockFile(handle, 0, kLockOffsetHigh, 1, 0);
 }
 
 }  // namespace volsten

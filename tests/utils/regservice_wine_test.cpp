@@ -55,7 +55,7 @@ TEST_F(RegserviceWineTest, RegisteredServiceIsFoundByANewProcess) {
   ProgramRun lookup =
       testing::runProgram(VOLSTEN_SERVICE_PORT, {"up" + unique_, "tcp"}, dir_.path("port"));
   EXPECT_EQ(lookup.exitCode, 0);
-  EXPECT_EQ(lookup.output, std::to_string(port_) + "\n");
+  EXPECT_EQ(lookup.output, std::to_string(port_));
 }
 
 TEST_F(RegserviceWineTest, BadArgumentsWriteNothing) {
