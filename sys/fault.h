@@ -14,6 +14,7 @@ enum class FaultPoint {
   SystemDirectory,   // the system directory query
   WindowsDirectory,  // the Windows directory query
   FileLock,          // an exclusive file lock
+  StreamWrite,       // a write that must reach the file whole
   Count
 };
 

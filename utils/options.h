@@ -9,12 +9,12 @@ namespace volsten {
 // Process-wide option state, all empty at start. An option given twice keeps
 // the later value.
 struct ServiceOptions {
-  int32_t service;        // 1 after -service
-  char name[256];         // trimmed, unquoted, lower-cased
-  char portText[256];     // trimmed, unquoted, lower-cased
-  char protocol[256];     // trimmed, unquoted, lower-cased
-  char comment[256];      // trimmed, unquoted, case kept
-  char servicesPath[512]; // formed by locateServicesFile
+  int32_t service;         // 1 after -service
+  char name[256];          // trimmed, unquoted, lower-cased
+  char portText[256];      // trimmed, unquoted, lower-cased
+  char protocol[256];      // trimmed, unquoted, lower-cased
+  char comment[256];       // trimmed, unquoted, case kept
+  char servicesPath[512];  // formed by locateServicesFile
 };
 
 ServiceOptions& serviceOptions();

@@ -12,8 +12,8 @@ constexpr int32_t kWorkSize = 512;
 
 }  // namespace
 
-Status pathJoin(DiagContext* diag, const char* directory, int32_t directoryLength,
-                const char* name, int32_t nameLength, char* out, int32_t outSize) {
+Status pathJoin(DiagContext* diag, const char* directory, int32_t directoryLength, const char* name,
+                int32_t nameLength, char* out, int32_t outSize) {
   if (out != nullptr && outSize > 0) std::memset(out, 0, static_cast<size_t>(outSize));
 
   // Server paths join here. A directory of the form //server/path whose server

@@ -12,7 +12,7 @@ namespace volsten {
 // ends in one, and the name's leading separators are dropped; an empty
 // directory leaves the name whole, an empty name leaves the directory. A cut
 // result is reported to diag as "01004". Returns diagStatus(diag).
-Status pathJoin(DiagContext* diag, const char* directory, int32_t directoryLength,
-                const char* name, int32_t nameLength, char* out, int32_t outSize);
+Status pathJoin(DiagContext* diag, const char* directory, int32_t directoryLength, const char* name,
+                int32_t nameLength, char* out, int32_t outSize);
 
 }  // namespace volsten

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "sys/file_lock.h"
+#include "sys/stream_write.h"
 #include "utils/service_line.h"
 
 namespace volsten {
@@ -47,23 +48,31 @@ bool scan(std::FILE* file, const char* name, const char* protocol, EntryColumns*
   return std::ferror(file) == 0;
 }
 
-// Appends the entry at the file's end. In text mode on Windows the C runtime
-// hides CR before LF and writes "\n" as CR LF; the POSIX port reads the CR
-// and writes the line end the file's last line has, so a CR LF file stays
-// CR LF there too.
+// Appends the entry at the file's end, whole or not at all. In text mode on
+// Windows the C runtime hides CR before LF and writes "\n" as CR LF; the POSIX
+// port reads the CR and writes the line end the file's last line has, so a
+// CR LF file stays CR LF there too.
 void append(std::FILE* file, const EntryColumns& columns, const FileEnd& end,
             const EntryFields& fields) {
   char line[kLineSize];
   if (!buildEntryLine(line, kLineSize, columns, fields)) return;
+  // A last line without its line end is ended first, so that the entry
+  // starts on a line of its own.
+  char text[kLineSize + 2] = "";
+  if (end.lastLength > 0 && !end.lastEndsLine) {
+    std::strcpy(text, end.lastEndsReturn ? "\n" : fields.newline);
+  }
+  std::strcat(text, line);
   // After reading, C requires a positioning call before the stream may be
   // written; without it the write can be lost.
   if (std::fseek(file, 0, SEEK_END) != 0) return;
-  // A last line without its line end is ended first, so the entry starts on
-  // a line of its own.
-  if (end.lastLength > 0 && !end.lastEndsLine) {
-    std::fputs(end.lastEndsReturn ? "\n" : fields.newline, file);
+  long size = std::ftell(file);
+  if (size < 0) return;
+  // A write cut short (a full disk) must not leave half an entry behind.
+  if (!sysStreamWrite(file, text)) {
+    std::clearerr(file);
+    sysStreamTruncate(file, size);
   }
-  std::fputs(line, file);
 }
 
 }  // namespace
@@ -83,7 +92,6 @@ int registerService(const char* path, const char* name, int32_t port, const char
       append(file, columns, end,
              EntryFields{name, port, protocol, comment, end.crlf ? "\r\n" : "\n"});
     }
-    std::fflush(file);
     sysFileUnlock(file);
   }
   std::fclose(file);

@@ -14,11 +14,10 @@ SysProgram sysProgramStart(const char* const* argv, const char* outputPath) {
   if (argv == nullptr || argv[0] == nullptr || outputPath == nullptr) return 0;
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return 0;
-  bool ready =
-      posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0 &&
-      posix_spawn_file_actions_addopen(&actions, 1, outputPath, O_WRONLY | O_CREAT | O_TRUNC,
-                                       0644) == 0 &&
-      posix_spawn_file_actions_adddup2(&actions, 1, 2) == 0;
+  bool ready = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0) == 0 &&
+               posix_spawn_file_actions_addopen(&actions, 1, outputPath,
+                                                O_WRONLY | O_CREAT | O_TRUNC, 0644) == 0 &&
+               posix_spawn_file_actions_adddup2(&actions, 1, 2) == 0;
   pid_t pid = 0;
   // posix_spawnp wants mutable argument pointers; it does not change them.
   int rc = ready ? posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char* const*>(argv),

@@ -18,8 +18,7 @@ void appendQuoted(std::string& line, const char* arg) {
       ++backslashes;
       continue;
     }
-    if (*p == '"') line.append(backslashes * 2 + 1, '\\');
-    else line.append(backslashes, '\\');
+    line.append(*p == '"' ? backslashes * 2 + 1 : backslashes, '\\');
     backslashes = 0;
     line += *p;
   }
@@ -67,8 +66,8 @@ SysProgram sysProgramStart(const char* const* argv, const char* outputPath) {
   startup.hStdOutput = output.get();
   startup.hStdError = output.get();
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(argv[0], line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                      &startup, &process)) {
+  if (!CreateProcessA(argv[0], line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &process)) {
     return 0;
   }
   CloseHandle(process.hThread);

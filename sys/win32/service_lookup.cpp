@@ -1,7 +1,10 @@
 #include "sys/service_lookup.h"
 
+// winsock2.h must come before windows.h.
+// clang-format off
 #include <winsock2.h>
 #include <windows.h>
+// clang-format on
 
 namespace volsten {
 namespace {

@@ -1,13 +1,13 @@
 #include "utils/options.h"
 
-#include "base/str.h"
-
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "base/str.h"
 
 namespace volsten {
 namespace {
@@ -51,24 +51,53 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"Full",
                   {"-service", "-name", "Foo", "-port", "80", "-protocol", "TCP", "-comment",
                    "Mixed Case"},
-                  1, 1, "foo", "80", "tcp", "Mixed Case"},
+                  1,
+                  1,
+                  "foo",
+                  "80",
+                  "tcp",
+                  "Mixed Case"},
         ParseCase{"WithoutServiceFlag", {"-name", "foo", "-port", "80"}, 1, 0, "foo", "80", "", ""},
         ParseCase{"LaterValueWins", {"-name", "a", "-name", "B"}, 1, 0, "b", "", "", ""},
         ParseCase{"ValueBeginsWithMinus", {"-service", "-name", "-x"}, 0, 1, "", "", "", ""},
-        ParseCase{"ValuesBeforeBadArgumentStay", {"-name", "a", "-port", "-1"}, 0, 0, "a", "", "",
-                  ""},
+        ParseCase{
+            "ValuesBeforeBadArgumentStay", {"-name", "a", "-port", "-1"}, 0, 0, "a", "", "", ""},
         ParseCase{"StrayWord", {"-service", "stray"}, 0, 1, "", "", "", ""},
         ParseCase{"OptionWordsAreCaseSensitive", {"-Service"}, 0, 0, "", "", "", ""},
-        ParseCase{"ValueOptionLastHasNoValue", {"-service", "-name", "a", "-port"}, 0, 1, "a", "",
-                  "", ""},
+        ParseCase{"ValueOptionLastHasNoValue",
+                  {"-service", "-name", "a", "-port"},
+                  0,
+                  1,
+                  "a",
+                  "",
+                  "",
+                  ""},
         ParseCase{"CommentLast", {"-comment"}, 0, 0, "", "", "", ""},
         ParseCase{"EmptyValueIsAccepted", {"-name", ""}, 1, 0, "", "", "", ""},
-        ParseCase{"QuotedValue", {"-name", "\"Quoted Name\"", "-comment", "\""}, 1, 0,
-                  "quoted name", "", "", ""},
-        ParseCase{"TrailingBlanksDropped", {"-protocol", "UDP  ", "-comment", "Hi  "}, 1, 0, "",
-                  "", "udp", "Hi"},
+        ParseCase{"QuotedValue",
+                  {"-name", "\"Quoted Name\"", "-comment", "\""},
+                  1,
+                  0,
+                  "quoted name",
+                  "",
+                  "",
+                  ""},
+        ParseCase{"TrailingBlanksDropped",
+                  {"-protocol", "UDP  ", "-comment", "Hi  "},
+                  1,
+                  0,
+                  "",
+                  "",
+                  "udp",
+                  "Hi"},
         ParseCase{"ValueIsConsumed", {"-comment", "-service"}, 0, 0, "", "", "", ""},
-        ParseCase{"ValueThatLooksLikeOption", {"-comment", "service", "-service"}, 1, 1, "", "", "",
+        ParseCase{"ValueThatLooksLikeOption",
+                  {"-comment", "service", "-service"},
+                  1,
+                  1,
+                  "",
+                  "",
+                  "",
                   "service"}),
     [](const ::testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.label); });
 
@@ -100,14 +129,14 @@ TEST_P(NormaliseValueTest, TrimsUnquotesAndCuts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, NormaliseValueTest,
-    ::testing::Values(NormaliseCase{"abc", NTS, 256, "abc"}, NormaliseCase{"abc  ", NTS, 256, "abc"},
-                      NormaliseCase{"\"abc\"", NTS, 256, "abc"},
-                      NormaliseCase{"\"abc", NTS, 256, "abc"},
-                      NormaliseCase{"abc\"", NTS, 256, "abc"}, NormaliseCase{"\"", NTS, 256, ""},
-                      NormaliseCase{"\"\"", NTS, 256, ""}, NormaliseCase{"\"a b \"", NTS, 256, "a b "},
-                      NormaliseCase{"  lead", NTS, 256, "  lead"}, NormaliseCase{"", NTS, 256, ""},
-                      NormaliseCase{nullptr, NTS, 256, ""}, NormaliseCase{"abcdef", 3, 256, "abc"},
-                      NormaliseCase{"abcdef", NTS, 4, "abc"}));
+    ::testing::Values(
+        NormaliseCase{"abc", NTS, 256, "abc"}, NormaliseCase{"abc  ", NTS, 256, "abc"},
+        NormaliseCase{"\"abc\"", NTS, 256, "abc"}, NormaliseCase{"\"abc", NTS, 256, "abc"},
+        NormaliseCase{"abc\"", NTS, 256, "abc"}, NormaliseCase{"\"", NTS, 256, ""},
+        NormaliseCase{"\"\"", NTS, 256, ""}, NormaliseCase{"\"a b \"", NTS, 256, "a b "},
+        NormaliseCase{"  lead", NTS, 256, "  lead"}, NormaliseCase{"", NTS, 256, ""},
+        NormaliseCase{nullptr, NTS, 256, ""}, NormaliseCase{"abcdef", 3, 256, "abc"},
+        NormaliseCase{"abcdef", NTS, 4, "abc"}));
 
 struct LowerCase {
   const char* text;
@@ -126,14 +155,12 @@ TEST_P(LowerCaseValueTest, LowersOnlyTheTrimmedAsciiLetters) {
   EXPECT_STREQ(text, c.after);
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, LowerCaseValueTest,
-                         ::testing::Values(LowerCase{"ABC", NTS, 3, "abc"},
-                                           LowerCase{"MiXeD 1-Z", NTS, 9, "mixed 1-z"},
-                                           LowerCase{"AB  ", NTS, 2, "ab  "},
-                                           LowerCase{"ABCD", 2, 2, "abCD"},
-                                           LowerCase{"\xc4\xd6X", NTS, 3, "\xc4\xd6x"},
-                                           LowerCase{"   ", NTS, 0, "   "},
-                                           LowerCase{"ABC", 0, 0, "ABC"}));
+INSTANTIATE_TEST_SUITE_P(
+    Texts, LowerCaseValueTest,
+    ::testing::Values(LowerCase{"ABC", NTS, 3, "abc"}, LowerCase{"MiXeD 1-Z", NTS, 9, "mixed 1-z"},
+                      LowerCase{"AB  ", NTS, 2, "ab  "}, LowerCase{"ABCD", 2, 2, "abCD"},
+                      LowerCase{"\xc4\xd6X", NTS, 3, "\xc4\xd6x"}, LowerCase{"   ", NTS, 0, "   "},
+                      LowerCase{"ABC", 0, 0, "ABC"}));
 
 struct PortCase {
   const char* text;

@@ -38,9 +38,8 @@ TEST_P(PathJoinTest, JoinsLocally) {
   const JoinCase& c = GetParam();
   char out[512];
   std::memset(out, 'x', sizeof out);
-  EXPECT_EQ(pathJoin(nullptr, c.directory, c.directoryLength, c.name, c.nameLength, out,
-                     sizeof out),
-            0);
+  EXPECT_EQ(
+      pathJoin(nullptr, c.directory, c.directoryLength, c.name, c.nameLength, out, sizeof out), 0);
   EXPECT_EQ(std::string(out), withSeparator(c.joined));
   // The output is zero-filled past the result.
   EXPECT_EQ(out[sizeof out - 1], '\0');
@@ -48,19 +47,20 @@ TEST_P(PathJoinTest, JoinsLocally) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, PathJoinTest,
-    ::testing::Values(
-        JoinCase{"C:\\WINDOWS\\system32", NTS, "drivers\\etc\\services", NTS,
-                 "C:\\WINDOWS\\system32|drivers\\etc\\services"},
-        JoinCase{"C:\\dir\\", NTS, "\\file", NTS, "C:\\dir\\file"},
-        JoinCase{"C:/x/", NTS, "file", NTS, "C:/x/file"},
-        JoinCase{"", NTS, "\\file", NTS, "\\file"}, JoinCase{nullptr, NTS, "/f", NTS, "/f"},
-        JoinCase{"C:\\dir", NTS, "", NTS, "C:\\dir"}, JoinCase{"C:\\dir", NTS, "   ", NTS, "C:\\dir"},
-        JoinCase{"C:\\dir", NTS, "\\/\\name", NTS, "C:\\dir|name"},
-        JoinCase{"C:\\dir", NTS, "\\\\", NTS, "C:\\dir|"},
-        JoinCase{"C:\\dirXX", 6, "fileYY", 4, "C:\\dir|file"},
-        // Not a configured server: joined by the local rule, whole text kept.
-        JoinCase{"//server/share", NTS, "f", NTS, "//server/share|f"},
-        JoinCase{"  ", NTS, "f", NTS, "  f"}));
+    ::testing::Values(JoinCase{"C:\\WINDOWS\\system32", NTS, "drivers\\etc\\services", NTS,
+                               "C:\\WINDOWS\\system32|drivers\\etc\\services"},
+                      JoinCase{"C:\\dir\\", NTS, "\\file", NTS, "C:\\dir\\file"},
+                      JoinCase{"C:/x/", NTS, "file", NTS, "C:/x/file"},
+                      JoinCase{"", NTS, "\\file", NTS, "\\file"},
+                      JoinCase{nullptr, NTS, "/f", NTS, "/f"},
+                      JoinCase{"C:\\dir", NTS, "", NTS, "C:\\dir"},
+                      JoinCase{"C:\\dir", NTS, "   ", NTS, "C:\\dir"},
+                      JoinCase{"C:\\dir", NTS, "\\/\\name", NTS, "C:\\dir|name"},
+                      JoinCase{"C:\\dir", NTS, "\\\\", NTS, "C:\\dir|"},
+                      JoinCase{"C:\\dirXX", 6, "fileYY", 4, "C:\\dir|file"},
+                      // Not a configured server: joined by the local rule, whole text kept.
+                      JoinCase{"//server/share", NTS, "f", NTS, "//server/share|f"},
+                      JoinCase{"  ", NTS, "f", NTS, "  f"}));
 
 TEST(PathJoinLimits, CutResultIsReportedAndTerminated) {
   DiagContext* diag = diagCreate(nullptr);
@@ -115,8 +115,8 @@ TEST_F(LocateServicesFileTest, EachFamilyJoinsItsDirectory) {
 TEST_F(LocateServicesFileTest, RealSystemGivesAPathEndingInTheServicesName) {
   EXPECT_EQ(locateServicesFile(), 1);
   std::string p = path();
-  const std::string tail = sysOsFamily() == SysFamily::Posix ? "/etc/services"
-                                                             : "\\drivers\\etc\\services";
+  const std::string tail =
+      sysOsFamily() == SysFamily::Posix ? "/etc/services" : "\\drivers\\etc\\services";
   ASSERT_GE(p.size(), tail.size());
   EXPECT_EQ(p.substr(p.size() - tail.size()), tail);
 }

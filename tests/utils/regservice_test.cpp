@@ -45,27 +45,26 @@ class RegserviceRunTest : public ::testing::Test {
   }
 
   ProgramRun run(const std::vector<std::string>& args, const std::string& outputName = "out") {
-    return testing::runProgram(VOLSTEN_REDIRECTED_TOOL, withDirectory(args),
-                               dir_.path(outputName));
+    return testing::runProgram(VOLSTEN_REDIRECTED_TOOL, withDirectory(args), dir_.path(outputName));
   }
 
   testing::TempDir dir_;
   std::string services_;
 };
 
-const std::vector<std::string> kWorkedExample{"-service", "-name", "MyService", "-port", "5000",
-                                              "-protocol", "TCP", "-comment", "My Service"};
+const std::vector<std::string> kWorkedExample{"-service", "-name",    "MyService",
+                                              "-port",    "5000",     "-protocol",
+                                              "TCP",      "-comment", "My Service"};
 
 TEST_F(RegserviceRunTest, WorkedExampleThenSecondRunAddsNothing) {
-  const std::string before =
-      "# services\n" + placed({{0, "alpha"}, {23, "1/tcp\n"}}) +
-      placed({{0, "beta"}, {23, "2/tcp"}, {40, "# two\n"}}) +
-      placed({{0, "gamma"}, {23, "3/udp"}, {40, "# three\n"}}) +
-      placed({{0, "delta"}, {23, "4/udp\n"}}) + placed({{2, "eps"}, {11, "5/tcp\n"}});
+  const std::string before = "# services\n" + placed({{0, "alpha"}, {23, "1/tcp\n"}}) +
+                             placed({{0, "beta"}, {23, "2/tcp"}, {40, "# two\n"}}) +
+                             placed({{0, "gamma"}, {23, "3/udp"}, {40, "# three\n"}}) +
+                             placed({{0, "delta"}, {23, "4/udp\n"}}) +
+                             placed({{2, "eps"}, {11, "5/tcp\n"}});
   ASSERT_TRUE(writeFile(services_, before));
-  const std::string after = before +
-                            placed({{0, "myservice"}, {20, "5000/tcp"}, {40, "#My Service"}}) +
-                            textNewline();
+  const std::string after =
+      before + placed({{0, "myservice"}, {20, "5000/tcp"}, {40, "#My Service"}}) + textNewline();
   for (int round = 0; round < 2; ++round) {
     ProgramRun r = run(kWorkedExample);
     EXPECT_EQ(r.exitCode, 0);
@@ -162,8 +161,8 @@ TEST_F(RegserviceRunTest, ConcurrentRegistrationsLoseNoLine) {
     std::string name = i < 6 ? "svc" + std::to_string(i) : "same";
     runs.push_back(std::make_unique<ProgramStarter>(
         VOLSTEN_REDIRECTED_TOOL,
-        withDirectory({"-service", "-name", name, "-port", std::to_string(1000 + i), "-protocol",
-                       "tcp"}),
+        withDirectory(
+            {"-service", "-name", name, "-port", std::to_string(1000 + i), "-protocol", "tcp"}),
         dir_.path("out" + std::to_string(i))));
     ASSERT_TRUE(runs.back()->started());
   }

@@ -43,9 +43,9 @@ class RegserviceWineTest : public ::testing::Test {
 };
 
 TEST_F(RegserviceWineTest, RegisteredServiceIsFoundByANewProcess) {
-  const std::vector<std::string> args{"-service", "-name",     "Up" + unique_, "-port",
-                                      std::to_string(port_), "-protocol", "TCP", "-comment",
-                                      "added by a test"};
+  const std::vector<std::string> args{
+      "-service",  "-name", "Up" + unique_, "-port",          std::to_string(port_),
+      "-protocol", "TCP",   "-comment",     "added by a test"};
   for (int round = 0; round < 2; ++round) {
     ProgramRun r = runTool(args);
     EXPECT_EQ(r.exitCode, 0);

@@ -32,24 +32,21 @@ const std::string kCutToken = kName127 + "b 1/tcp\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, LineDefinesServiceTest,
-    ::testing::Values(DefinesCase{"  FOO\t80/TCP   # the foo service\n", "foo", "tcp", 1},
-                      DefinesCase{"  FOO\t80/TCP   # the foo service\n", "foo", "udp", 0},
-                      DefinesCase{"foo 81/tcp alias\n", "foo", "tcp", 1},
-                      DefinesCase{"foo 80/tcp#x\n", "foo", "tcp", 1},
-                      DefinesCase{"foo 80/tcp\r\n", "foo", "tcp", 1},
-                      DefinesCase{"foo", "foo", "tcp", 0}, DefinesCase{"foo#80/tcp", "foo", "tcp", 0},
-                      DefinesCase{"foo 80 # /tcp\n", "foo", "tcp", 0},
-                      DefinesCase{"foo 80\n", "foo", "tcp", 0},
-                      DefinesCase{"bar foo 80/tcp\n", "foo", "tcp", 0},
-                      DefinesCase{"foobar 80/tcp\n", "foo", "tcp", 0},
-                      DefinesCase{"# foo 80/tcp\n", "foo", "tcp", 0},
-                      DefinesCase{"   \n", "foo", "tcp", 0}, DefinesCase{"", "", "", 0},
-                      DefinesCase{"foo 80/\n", "foo", "", 1},
-                      DefinesCase{"foo 80/tcpx\n", "foo", "tcp", 0},
-                      DefinesCase{"Foo 80/tcp\n", "Foo", "tcp", 0},
-                      DefinesCase{kLongLine.c_str(), kLongName.c_str(), "tcp", 0},
-                      // Only 127 characters of a token count.
-                      DefinesCase{kCutToken.c_str(), kName127.c_str(), "tcp", 1}));
+    ::testing::Values(
+        DefinesCase{"  FOO\t80/TCP   # the foo service\n", "foo", "tcp", 1},
+        DefinesCase{"  FOO\t80/TCP   # the foo service\n", "foo", "udp", 0},
+        DefinesCase{"foo 81/tcp alias\n", "foo", "tcp", 1},
+        DefinesCase{"foo 80/tcp#x\n", "foo", "tcp", 1},
+        DefinesCase{"foo 80/tcp\r\n", "foo", "tcp", 1}, DefinesCase{"foo", "foo", "tcp", 0},
+        DefinesCase{"foo#80/tcp", "foo", "tcp", 0}, DefinesCase{"foo 80 # /tcp\n", "foo", "tcp", 0},
+        DefinesCase{"foo 80\n", "foo", "tcp", 0}, DefinesCase{"bar foo 80/tcp\n", "foo", "tcp", 0},
+        DefinesCase{"foobar 80/tcp\n", "foo", "tcp", 0},
+        DefinesCase{"# foo 80/tcp\n", "foo", "tcp", 0}, DefinesCase{"   \n", "foo", "tcp", 0},
+        DefinesCase{"", "", "", 0}, DefinesCase{"foo 80/\n", "foo", "", 1},
+        DefinesCase{"foo 80/tcpx\n", "foo", "tcp", 0}, DefinesCase{"Foo 80/tcp\n", "Foo", "tcp", 0},
+        DefinesCase{kLongLine.c_str(), kLongName.c_str(), "tcp", 0},
+        // Only 127 characters of a token count.
+        DefinesCase{kCutToken.c_str(), kName127.c_str(), "tcp", 1}));
 
 ColumnStats statsOf(int32_t defaultColumn, const std::vector<int32_t>& seen) {
   ColumnStats stats;
@@ -90,12 +87,13 @@ TEST_P(MostFrequentColumnTest, FirstOfTheMostFrequent) {
   EXPECT_EQ(mostFrequentColumn(&stats), GetParam().most);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sequences, MostFrequentColumnTest,
-    ::testing::Values(FrequentCase{21, {}, 21}, FrequentCase{21, {12}, 12},
-                      FrequentCase{21, {24, 12, 12, 24}, 24}, FrequentCase{21, {21, 24}, 21},
-                      FrequentCase{21, {24, 21}, 21}, FrequentCase{52, {40, 40, 30, 30, 30}, 30},
-                      FrequentCase{0, {0, 0, 0, 0, 2}, 0}));
+INSTANTIATE_TEST_SUITE_P(Sequences, MostFrequentColumnTest,
+                         ::testing::Values(FrequentCase{21, {}, 21}, FrequentCase{21, {12}, 12},
+                                           FrequentCase{21, {24, 12, 12, 24}, 24},
+                                           FrequentCase{21, {21, 24}, 21},
+                                           FrequentCase{21, {24, 21}, 21},
+                                           FrequentCase{52, {40, 40, 30, 30, 30}, 30},
+                                           FrequentCase{0, {0, 0, 0, 0, 2}, 0}));
 
 struct PadCase {
   const char* line;
@@ -115,14 +113,12 @@ TEST_P(PadToColumnTest, FillsOrSeparates) {
   EXPECT_STREQ(line, c.after);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, PadToColumnTest,
-                         ::testing::Values(PadCase{"ab", 64, 5, 1, "ab   "},
-                                           PadCase{"abcdef", 64, 3, 1, "abcdef "},
-                                           PadCase{"abc", 64, 3, 1, "abc"},
-                                           PadCase{"", 64, 0, 1, ""}, PadCase{"", 64, -4, 1, " "},
-                                           PadCase{"ab", 6, 5, 1, "ab   "},
-                                           PadCase{"ab", 6, 6, 0, "ab"},
-                                           PadCase{"abcde", 6, 2, 0, "abcde"}));
+INSTANTIATE_TEST_SUITE_P(
+    Lines, PadToColumnTest,
+    ::testing::Values(PadCase{"ab", 64, 5, 1, "ab   "}, PadCase{"abcdef", 64, 3, 1, "abcdef "},
+                      PadCase{"abc", 64, 3, 1, "abc"}, PadCase{"", 64, 0, 1, ""},
+                      PadCase{"", 64, -4, 1, " "}, PadCase{"ab", 6, 5, 1, "ab   "},
+                      PadCase{"ab", 6, 6, 0, "ab"}, PadCase{"abcde", 6, 2, 0, "abcde"}));
 
 using testing::placed;
 
@@ -197,25 +193,46 @@ TEST_P(BuildEntryLineTest, PlacesFieldsAtColumns) {
 INSTANTIATE_TEST_SUITE_P(
     Fields, BuildEntryLineTest,
     ::testing::Values(
-        BuildCase{"WorkedExample", true, {"myservice", 5000, "tcp", "My Service", "\n"},
+        BuildCase{"WorkedExample",
+                  true,
+                  {"myservice", 5000, "tcp", "My Service", "\n"},
                   placed({{0, "myservice"}, {20, "5000/tcp"}, {40, "#My Service\n"}})},
-        BuildCase{"NoEntryLines", false, {"myservice", 5000, "tcp", "My Service", "\n"},
+        BuildCase{"NoEntryLines",
+                  false,
+                  {"myservice", 5000, "tcp", "My Service", "\n"},
                   placed({{0, "myservice"}, {17, "5000/tcp"}, {52, "#My Service\n"}})},
-        BuildCase{"NoComment", false, {"foo", 80, "tcp", "", "\n"}, placed({{0, "foo"}, {19, "80/tcp\n"}})},
-        BuildCase{"BlankComment", false, {"foo", 80, "tcp", "  ", "\n"},
+        BuildCase{"NoComment",
+                  false,
+                  {"foo", 80, "tcp", "", "\n"},
                   placed({{0, "foo"}, {19, "80/tcp\n"}})},
-        BuildCase{"EmptyProtocol", false, {"foo", 0, "", "", "\n"}, placed({{0, "foo"}, {20, "0/\n"}})},
-        BuildCase{"NegativePort", false, {"foo", -5, "tcp", "", "\n"}, placed({{0, "foo"}, {19, "-5/tcp\n"}})},
+        BuildCase{"BlankComment",
+                  false,
+                  {"foo", 80, "tcp", "  ", "\n"},
+                  placed({{0, "foo"}, {19, "80/tcp\n"}})},
+        BuildCase{
+            "EmptyProtocol", false, {"foo", 0, "", "", "\n"}, placed({{0, "foo"}, {20, "0/\n"}})},
+        BuildCase{"NegativePort",
+                  false,
+                  {"foo", -5, "tcp", "", "\n"},
+                  placed({{0, "foo"}, {19, "-5/tcp\n"}})},
         BuildCase{"EmptyName", false, {"", 7, "tcp", "", "\n"}, placed({{20, "7/tcp\n"}})},
-        BuildCase{"NamePastPortColumn", false, {"averyveryverylongname", 80, "tcp", "", "\n"},
+        BuildCase{"NamePastPortColumn",
+                  false,
+                  {"averyveryverylongname", 80, "tcp", "", "\n"},
                   "averyveryverylongname 80/tcp\n"},
         // 17 characters end exactly where the port would start.
-        BuildCase{"NameEndsAtPortColumn", false, {"seventeen-letters", 5000, "tcp", "", "\n"},
+        BuildCase{"NameEndsAtPortColumn",
+                  false,
+                  {"seventeen-letters", 5000, "tcp", "", "\n"},
                   "seventeen-letters 5000/tcp\n"},
-        BuildCase{"ProtocolEndsAtCommentColumn", false,
+        BuildCase{"ProtocolEndsAtCommentColumn",
+                  false,
                   {"n", 1, "protocol-of-thirty-letters----", "c", "\n"},
                   placed({{0, "n"}, {20, "1/protocol-of-thirty-letters----#c\n"}})},
-        BuildCase{"CrLf", false, {"foo", 80, "tcp", "", "\r\n"}, placed({{0, "foo"}, {19, "80/tcp\r\n"}})}),
+        BuildCase{"CrLf",
+                  false,
+                  {"foo", 80, "tcp", "", "\r\n"},
+                  placed({{0, "foo"}, {19, "80/tcp\r\n"}})}),
     [](const ::testing::TestParamInfo<BuildCase>& info) { return std::string(info.param.label); });
 
 TEST(BuildEntryLineLimits, LongColumnsFallBackToOneBlankBetweenFields) {
@@ -228,10 +245,10 @@ TEST(BuildEntryLineLimits, LongColumnsFallBackToOneBlankBetweenFields) {
   }
   const std::string name(255, 'n'), protocol(255, 'p'), comment(255, 'c');
   char line[1024];
-  ASSERT_EQ(buildEntryLine(line, sizeof line,
-                           columns, {name.c_str(), -2147483647 - 1, protocol.c_str(),
-                                     comment.c_str(), "\r\n"}),
-            1);
+  ASSERT_EQ(
+      buildEntryLine(line, sizeof line, columns,
+                     {name.c_str(), -2147483647 - 1, protocol.c_str(), comment.c_str(), "\r\n"}),
+      1);
   EXPECT_EQ(std::string(line), name + " -2147483648/" + protocol + " #" + comment + "\r\n");
 
   // Columns that fit with short values are kept.

@@ -22,12 +22,11 @@ using testing::placed;
 
 // The worked example: four entries at column 0 with '/' at 24, two of them
 // with '#' at 40, and one at column 2 with '/' at 12.
-const std::string kExample = "# services of the example\n" +
-                             placed({{0, "alpha"}, {23, "1/tcp\n"}}) +
-                             placed({{0, "beta"}, {23, "2/tcp"}, {40, "# two\n"}}) +
-                             placed({{0, "gamma"}, {23, "3/udp"}, {40, "# three\n"}}) +
-                             placed({{0, "delta"}, {23, "4/udp\n"}}) +
-                             placed({{2, "eps"}, {11, "5/tcp\n"}});
+const std::string kExample =
+    "# services of the example\n" + placed({{0, "alpha"}, {23, "1/tcp\n"}}) +
+    placed({{0, "beta"}, {23, "2/tcp"}, {40, "# two\n"}}) +
+    placed({{0, "gamma"}, {23, "3/udp"}, {40, "# three\n"}}) +
+    placed({{0, "delta"}, {23, "4/udp\n"}}) + placed({{2, "eps"}, {11, "5/tcp\n"}});
 
 class RegisterServiceTest : public ::testing::Test {
  protected:
@@ -45,9 +44,9 @@ class RegisterServiceTest : public ::testing::Test {
 };
 
 TEST_F(RegisterServiceTest, WorkedExampleAppendsAtLearnedColumns) {
-  EXPECT_EQ(registerIn(kExample, "myservice", 5000, "tcp", "My Service"),
-            kExample + placed({{0, "myservice"}, {20, "5000/tcp"}, {40, "#My Service"}}) +
-                textNewline());
+  EXPECT_EQ(
+      registerIn(kExample, "myservice", 5000, "tcp", "My Service"),
+      kExample + placed({{0, "myservice"}, {20, "5000/tcp"}, {40, "#My Service"}}) + textNewline());
 }
 
 TEST_F(RegisterServiceTest, SecondIdenticalRunAddsNothing) {
@@ -78,19 +77,18 @@ TEST_P(ExistingEntryTest, LeavesFileUntouched) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, ExistingEntryTest,
-    ::testing::Values(
-        UnchangedCase{"UpperCaseWithComment", "# x\n   FOO   80/TCP   # old\n", "foo", "tcp"},
-        UnchangedCase{"OtherPort", "foo 1234/tcp\n", "foo", "tcp"},
-        UnchangedCase{"LastLineWithoutNewline", "a 1/tcp\nfoo 80/tcp", "foo", "tcp"},
-        UnchangedCase{"CrLf", "a 1/tcp\r\nfoo 80/tcp\r\n", "foo", "tcp"}),
+    ::testing::Values(UnchangedCase{"UpperCaseWithComment", "# x\n   FOO   80/TCP   # old\n", "foo",
+                                    "tcp"},
+                      UnchangedCase{"OtherPort", "foo 1234/tcp\n", "foo", "tcp"},
+                      UnchangedCase{"LastLineWithoutNewline", "a 1/tcp\nfoo 80/tcp", "foo", "tcp"},
+                      UnchangedCase{"CrLf", "a 1/tcp\r\nfoo 80/tcp\r\n", "foo", "tcp"}),
     [](const ::testing::TestParamInfo<UnchangedCase>& info) {
       return std::string(info.param.label);
     });
 
 TEST_F(RegisterServiceTest, SameNameOtherProtocolIsAdded) {
   std::string before = "foo 80/tcp\n";
-  EXPECT_EQ(registerIn(before, "foo", 80, "udp", ""),
-            before + "foo 80/udp" + textNewline());
+  EXPECT_EQ(registerIn(before, "foo", 80, "udp", ""), before + "foo 80/udp" + textNewline());
 }
 
 TEST_F(RegisterServiceTest, LastLineWithoutNewlineIsEnded) {
@@ -131,6 +129,12 @@ TEST_F(RegisterServiceTest, MissingFileIsNotCreated) {
 TEST_F(RegisterServiceTest, FileThatCannotBeLockedIsLeftAlone) {
   faultArm(FaultPoint::FileLock, 0);
   EXPECT_EQ(registerIn(kExample, "foo", 80, "tcp", ""), kExample);
+}
+
+TEST_F(RegisterServiceTest, WriteCutShortLeavesNoPartOfTheEntry) {
+  // The line end that ends the last line goes too.
+  faultArm(FaultPoint::StreamWrite, 0);
+  EXPECT_EQ(registerIn("a 1/tcp\nlast", "foo", 80, "tcp", "a comment"), "a 1/tcp\nlast");
 }
 
 TEST_F(RegisterServiceTest, EntryTooLongForTheLineIsNeverWrittenCut) {
