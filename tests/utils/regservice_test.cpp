@@ -11,14 +11,15 @@
 #include <vector>
 
 #include "sys/directories.h"
-#include "sys/file_lock.h"
 #include "tests/utils/files.h"
+#include "tests/utils/lock_holder.h"
 #include "tests/utils/program.h"
 
 namespace volsten {
 namespace {
 
 using testing::countEntries;
+using testing::LockHolder;
 using testing::placed;
 using testing::ProgramRun;
 using testing::ProgramStarter;
@@ -123,28 +124,6 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"-service", "-name", "bar", "--port", "80"},
                       std::vector<std::string>{"-service", "-name", "foo", "-port", "2",
                                                "-protocol", "TCP"}));
-
-// Holds the services file's writer lock, as a running registration does.
-class LockHolder {
- public:
-  explicit LockHolder(const std::string& path) : file_(std::fopen(path.c_str(), "r+")) {
-    locked_ = file_ != nullptr && sysFileLock(file_);
-  }
-  ~LockHolder() { release(); }
-  LockHolder(const LockHolder&) = delete;
-  LockHolder& operator=(const LockHolder&) = delete;
-  bool locked() const { return locked_; }
-  void release() {
-    if (locked_) sysFileUnlock(file_);
-    if (file_ != nullptr) std::fclose(file_);
-    locked_ = false;
-    file_ = nullptr;
-  }
-
- private:
-  std::FILE* file_;
-  bool locked_ = false;
-};
 
 TEST_F(RegserviceRunTest, ConcurrentRegistrationsLoseNoLine) {
   std::string before = "# shared\n";

@@ -50,7 +50,14 @@ TEST_F(RegserviceWineTest, RegisteredServiceIsFoundByANewProcess) {
     ProgramRun r = runTool(args);
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.output, "");
-    EXPECT_EQ(countEntries(readFile(services_), "up" + unique_), 1) << "round " << round;
+    const std::string after = readFile(services_);
+    EXPECT_EQ(countEntries(after, "up" + unique_), 1) << "round " << round;
+    // The prefix's file has CR LF line ends, and keeps them.
+    size_t bareLineFeeds = 0;
+    for (size_t at = after.find('\n'); at != std::string::npos; at = after.find('\n', at + 1)) {
+      if (at == 0 || after[at - 1] != '\r') ++bareLineFeeds;
+    }
+    EXPECT_EQ(bareLineFeeds, 0u);
   }
   ProgramRun lookup =
       testing::runProgram(VOLSTEN_SERVICE_PORT, {"up" + unique_, "tcp"}, dir_.path("port"));
