@@ -6,14 +6,19 @@
 namespace volsten {
 
 enum class FaultPoint {
-  SegmentAlloc,  // fixed segment memory for traced heaps
-  HeapBlock,     // a block handed out by a traced heap
-  MutexCreate,   // an OS mutex
-  ThreadStart,   // a new thread
-  MutexLock,     // waiting for an OS mutex
-  GeneralAlloc,  // a block from the C runtime's general heap
-  PipeCreate,    // an anonymous pipe for a child process
-  ChildStart,    // a child process
+  SegmentAlloc,      // fixed segment memory for traced heaps
+  HeapBlock,         // a block handed out by a traced heap
+  MutexCreate,       // an OS mutex
+  ThreadStart,       // a new thread
+  MutexLock,         // waiting for an OS mutex
+  GeneralAlloc,      // a block from the C runtime's general heap
+  PipeCreate,        // an anonymous pipe for a child process
+  ChildStart,        // a child process
+  VersionQuery,      // the operating-system version query
+  SystemDirectory,   // the system directory query
+  WindowsDirectory,  // the Windows directory query
+  FileLock,          // an exclusive file lock
+  StreamWrite,       // a write that must reach the file whole
   Count
 };
 

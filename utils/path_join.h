@@ -1,0 +1,18 @@
+// Joins a directory and a relative name into one path.
+#pragma once
+
+#include <cstdint>
+
+#include "base/diag.h"
+
+namespace volsten {
+
+// Joins directory and name into out (outSize bytes, zero-filled first). The
+// local rule: one separator goes between them unless the directory already
+// ends in one, and the name's leading separators are dropped; an empty
+// directory leaves the name whole, an empty name leaves the directory. A cut
+// result is reported to diag as "01004". Returns diagStatus(diag).
+Status pathJoin(DiagContext* diag, const char* directory, int32_t directoryLength, const char* name,
+                int32_t nameLength, char* out, int32_t outSize);
+
+}  // namespace volsten
