@@ -14,7 +14,7 @@ constexpr char kEtc[] = "/etc";
 bool queryDirectory(FaultPoint point, char* out, int32_t size) {
   if (out == nullptr || size <= 0) return false;
   out[0] = '\0';
-  if (seam::directorySeam.redirected) return seam::copyRedirected(out, size);
+  if (bool copied; sysSeamDirectory(out, size, &copied)) return copied;
   if (faultShouldFail(point) || static_cast<int32_t>(sizeof kEtc) > size) return false;
   std::memcpy(out, kEtc, sizeof kEtc);
   return true;
@@ -23,7 +23,7 @@ bool queryDirectory(FaultPoint point, char* out, int32_t size) {
 }  // namespace
 
 SysFamily sysOsFamily() {
-  if (seam::directorySeam.familyForced) return seam::directorySeam.family;
+  if (SysFamily forced; sysSeamFamily(&forced)) return forced;
   if (faultShouldFail(FaultPoint::VersionQuery)) return SysFamily::Unknown;
   return SysFamily::Posix;
 }

@@ -18,7 +18,7 @@ using DirectoryQuery = UINT(WINAPI*)(LPSTR, UINT);
 bool queryDirectory(DirectoryQuery query, FaultPoint point, char* out, int32_t size) {
   if (out == nullptr || size <= 0) return false;
   out[0] = '\0';
-  if (seam::directorySeam.redirected) return seam::copyRedirected(out, size);
+  if (bool copied; sysSeamDirectory(out, size, &copied)) return copied;
   if (faultShouldFail(point)) return false;
   // 0 is a failure; a value of size or more is the size the directory would
   // need, and the buffer then holds nothing usable.
@@ -33,7 +33,7 @@ bool queryDirectory(DirectoryQuery query, FaultPoint point, char* out, int32_t s
 }  // namespace
 
 SysFamily sysOsFamily() {
-  if (seam::directorySeam.familyForced) return seam::directorySeam.family;
+  if (SysFamily forced; sysSeamFamily(&forced)) return forced;
   if (faultShouldFail(FaultPoint::VersionQuery)) return SysFamily::Unknown;
   OSVERSIONINFOA info;
   std::memset(&info, 0, sizeof info);
