@@ -7,7 +7,7 @@
 #include "net/net_messages.h"
 #include "sys/error.h"
 #include "sys/fault.h"
-#include "sys/mutex_lock.h"
+#include "sys/mutex.h"
 
 namespace volsten {
 namespace {

@@ -9,6 +9,11 @@ using SysMutex = void*;
 // Null when the system (or an armed FaultPoint::MutexCreate) refuses.
 SysMutex sysMutexCreate(bool initiallyOwned);
 void sysMutexWait(SysMutex mutex);
+// The same wait with a result, for callers that must report a failed wait.
+// False only when the wait itself failed (an armed FaultPoint::MutexLock
+// counts as such); a mutex abandoned by a thread that ended counts as
+// acquired. sysLastError() tells why.
+bool sysMutexLock(SysMutex mutex);
 bool sysMutexRelease(SysMutex mutex);
 bool sysMutexClose(SysMutex mutex);
 

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <cerrno>
 #include <new>
 
 #include "sys/fault.h"
@@ -28,6 +29,16 @@ SysMutex sysMutexCreate(bool initiallyOwned) {
 }
 
 void sysMutexWait(SysMutex mutex) { pthread_mutex_lock(static_cast<pthread_mutex_t*>(mutex)); }
+
+bool sysMutexLock(SysMutex mutex) {
+  if (faultShouldFail(FaultPoint::MutexLock)) {
+    errno = EINVAL;
+    return false;
+  }
+  int rc = pthread_mutex_lock(static_cast<pthread_mutex_t*>(mutex));
+  if (rc != 0) errno = rc;
+  return rc == 0;
+}
 
 bool sysMutexRelease(SysMutex mutex) {
   return pthread_mutex_unlock(static_cast<pthread_mutex_t*>(mutex)) == 0;
