@@ -56,7 +56,9 @@ void* heapAlloc(TracedHeap* heap, uint32_t size);
 // Freeing an address no heapAlloc gave, or freeing twice, is not detected.
 int heapFree(void* payload);
 
-// 1 when the heap, every segment and the mutex were released; 0 for null.
+// 1 when the heap, every segment and the mutex were released; 0 for null,
+// and 0 when the system refused to close the mutex (the segments are
+// released all the same).
 int heapDestroy(TracedHeap* heap);
 
 // The header in front of a payload handed out by heapAlloc.

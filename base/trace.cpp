@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 namespace volsten {
 namespace {
@@ -12,8 +13,15 @@ void discard(const char*, void*) {}
 // heaps do not exclude each other, so they are atomic.
 std::atomic<int32_t> traceSwitch{0};
 std::atomic<uint32_t> requestCounter{0};
-std::atomic<TraceSink> sink{discard};
-std::atomic<void*> sinkUser{nullptr};
+
+// The sink and its user pointer change together: a line is never handed to
+// one sink with the other's pointer.
+struct Sink {
+  TraceSink write = discard;
+  void* user = nullptr;
+};
+std::mutex sinkLock;
+Sink sink;
 
 }  // namespace
 
@@ -22,8 +30,8 @@ void traceSetSwitch(int32_t on) { traceSwitch = on; }
 bool traceEnabled() { return traceSwitch.load(std::memory_order_relaxed) != 0; }
 
 void traceSetSink(TraceSink newSink, void* user) {
-  sinkUser = user;
-  sink = newSink != nullptr ? newSink : discard;
+  std::lock_guard<std::mutex> lock(sinkLock);
+  sink = newSink != nullptr ? Sink{newSink, user} : Sink{};
 }
 
 uint32_t traceNextRequest() { return ++requestCounter; }
@@ -38,7 +46,16 @@ void pointerName(const void* address, char (&name)[kPointerNameSize]) {
   name[kPointerNameSize - 1] = '\0';
 }
 
-void traceWrite(const char* line) { sink.load()(line, sinkUser.load()); }
+// The sink is called outside the lock, so that it may itself trace or
+// replace the sink.
+void traceWrite(const char* line) {
+  Sink current;
+  {
+    std::lock_guard<std::mutex> lock(sinkLock);
+    current = sink;
+  }
+  current.write(line, current.user);
+}
 
 }  // namespace volsten
 

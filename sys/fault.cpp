@@ -3,6 +3,8 @@
 #include <array>
 #include <atomic>
 
+#include "sys/error.h"
+
 namespace volsten {
 namespace {
 
@@ -34,12 +36,21 @@ void faultDisarmAll() {
   for (Countdown& c : countdowns) c.armed = false;
 }
 
-bool faultShouldFail(FaultPoint point) {
-  Countdown& c = at(point);
+namespace {
+
+bool fires(Countdown& c) {
   if (!c.armed.load(std::memory_order_relaxed)) return false;
   if (c.fired) return c.persistent;
   if (c.remaining.fetch_sub(1) > 0) return false;
   c.fired = true;
+  return true;
+}
+
+}  // namespace
+
+bool faultShouldFail(FaultPoint point) {
+  if (!fires(at(point))) return false;
+  sysSetLastError(sysOutOfMemoryCode());
   return true;
 }
 

@@ -1,6 +1,9 @@
 // Fault injection for tests: a countdown that makes the Nth call of an
 // operation fail, then every call after it or only that one. Production code
-// never arms a fault point; the backends only ask whether one has fired.
+// never arms a fault point; the backends only ask whether one has fired. A
+// call failed this way leaves the system's "not enough memory" code
+// (sysOutOfMemoryCode()) as the thread's last error, so that whatever text
+// the failure reports is the system's own and known to tests.
 #pragma once
 
 namespace volsten {
@@ -17,8 +20,12 @@ enum class FaultPoint {
   VersionQuery,      // the operating-system version query
   SystemDirectory,   // the system directory query
   WindowsDirectory,  // the Windows directory query
-  FileLock,          // an exclusive file lock
+  MutexClose,        // closing an OS mutex
+  FileLock,          // an exclusive file lock, refused
+  FileLockMissing,   // an exclusive file lock, on a file system without locks
   StreamWrite,       // a write that must reach the file whole
+  StreamSync,        // forcing written data to the disk
+  StreamClose,       // closing a written file
   Count
 };
 
@@ -28,7 +35,8 @@ void faultArm(FaultPoint point, int successes, bool persistent = true);
 void faultDisarm(FaultPoint point);
 void faultDisarmAll();
 
-// True when the call being made at `point` must fail.
+// True when the call being made at `point` must fail; the last error is then
+// set as told above.
 bool faultShouldFail(FaultPoint point);
 
 }  // namespace volsten

@@ -20,6 +20,10 @@ uint32_t sysLastError() { return static_cast<uint32_t>(errno); }
 
 void sysSetLastError(uint32_t code) { errno = static_cast<int>(code); }
 
+uint32_t sysInvalidParameterCode() { return EINVAL; }
+
+uint32_t sysOutOfMemoryCode() { return ENOMEM; }
+
 int32_t sysErrorText(uint32_t code, char* buffer, int32_t size) {
   if (buffer == nullptr || size <= 0) return 0;
   char local[256] = {};

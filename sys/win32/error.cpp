@@ -10,6 +10,10 @@ uint32_t sysLastError() { return GetLastError(); }
 
 void sysSetLastError(uint32_t code) { SetLastError(code); }
 
+uint32_t sysInvalidParameterCode() { return ERROR_INVALID_PARAMETER; }
+
+uint32_t sysOutOfMemoryCode() { return ERROR_NOT_ENOUGH_MEMORY; }
+
 int32_t sysErrorText(uint32_t code, char* buffer, int32_t size) {
   if (buffer == nullptr || size <= 0) return 0;
   // Inserts are never supplied: a system text with %1 in it would otherwise

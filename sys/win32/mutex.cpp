@@ -14,15 +14,15 @@ SysMutex sysMutexCreate(bool initiallyOwned) {
 void sysMutexWait(SysMutex mutex) { WaitForSingleObject(mutex, INFINITE); }
 
 bool sysMutexLock(SysMutex mutex) {
-  if (faultShouldFail(FaultPoint::MutexLock)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return false;
-  }
+  if (faultShouldFail(FaultPoint::MutexLock)) return false;
   return WaitForSingleObject(mutex, INFINITE) != WAIT_FAILED;
 }
 
 bool sysMutexRelease(SysMutex mutex) { return ReleaseMutex(mutex) != FALSE; }
 
-bool sysMutexClose(SysMutex mutex) { return CloseHandle(mutex) != FALSE; }
+bool sysMutexClose(SysMutex mutex) {
+  if (faultShouldFail(FaultPoint::MutexClose)) return false;
+  return CloseHandle(mutex) != FALSE;
+}
 
 }  // namespace volsten

@@ -54,6 +54,12 @@ TEST_F(HeapTest, GrainIsTheHeaderSizeAlignedForPointers) {
   HeapBlock* first = heap_->freeHint;
   EXPECT_EQ(first->flags, HEAP_BLOCK_FREE | HEAP_BLOCK_LAST);
   EXPECT_EQ(first->size, heap_->capacity);
+  // 1000 is a multiple of neither grain; both round it up to 1008.
+  TracedHeap* odd = heapCreate(1000);
+  ASSERT_NE(odd, nullptr);
+  EXPECT_EQ(odd->capacity, 1008u);
+  EXPECT_EQ(odd->freeHint->size, 1008u);
+  EXPECT_EQ(heapDestroy(odd), 1);
 }
 
 struct RoundCase {
@@ -177,7 +183,7 @@ TEST_F(HeapTest, NullArgumentsAndUnownedBlocks) {
 
 TEST_F(HeapTest, SizesThatOverflowThirtyTwoBitsAreRefused) {
   long live = sysSegmentsLive();
-  EXPECT_EQ(heapAlloc(heap_, UINT32_MAX), nullptr);                        // rounding
+  EXPECT_EQ(heapAlloc(heap_, UINT32_MAX), nullptr);                       // rounding
   EXPECT_EQ(heapAlloc(heap_, UINT32_MAX - 2 * kHeapGrain + 1), nullptr);  // overhead
   EXPECT_EQ(heapCreate(UINT32_MAX - 2 * kHeapGrain + 1), nullptr);
   EXPECT_EQ(sysSegmentsLive(), live);
@@ -216,6 +222,16 @@ TEST_F(HeapTest, DestroyReleasesEverySegment) {
   EXPECT_EQ(heapDestroy(heap_), 1);
   heap_ = nullptr;
   EXPECT_EQ(sysSegmentsLive(), live - 1);
+}
+
+TEST_F(HeapTest, MutexTheSystemWillNotCloseMakesDestroyFail) {
+  MutexHandle mutex = heap_->mutex;
+  long live = sysSegmentsLive();
+  faultArm(FaultPoint::MutexClose, 0, false);
+  EXPECT_EQ(heapDestroy(heap_), 0);
+  heap_ = nullptr;
+  EXPECT_EQ(sysSegmentsLive(), live - 1);  // the segments went all the same
+  EXPECT_NE(mutexClose(mutex), 0);
 }
 
 TEST_F(HeapTest, OneHeapServesSeveralThreads) {
@@ -296,14 +312,45 @@ TEST(HeapTrace, LinesAreFormattedOnlyWhileTheSwitchIsOn) {
 
   ASSERT_EQ(capture.lines.size(), 4u);
   unsigned long first = 0;
-  ASSERT_EQ(std::sscanf(capture.lines[0].c_str(), "CreateHeap:\t%*s\tRequestNumber: %lu", &first), 1);
+  ASSERT_EQ(std::sscanf(capture.lines[0].c_str(), "CreateHeap:\t%*s\tRequestNumber: %lu", &first),
+            1);
   auto number = [&](int i) { return std::to_string(first + static_cast<unsigned long>(i)); };
-  EXPECT_EQ(capture.lines[0], "CreateHeap:\t" + segment + "\tRequestNumber: " + number(0) + "\tSize: 100");
+  EXPECT_EQ(capture.lines[0],
+            "CreateHeap:\t" + segment + "\tRequestNumber: " + number(0) + "\tSize: 100");
   EXPECT_EQ(capture.lines[1], "AllocHeap:\t" + segment + "\tSize: 5\tElement: " +
                                   std::to_string(reinterpret_cast<uintptr_t>(p)) +
                                   "\tRequestNumber: " + number(1));
   EXPECT_EQ(capture.lines[2], "FreeHeap:\tElement: " + nameOf(p) + "\tRequestNumber: " + number(2));
   EXPECT_EQ(capture.lines[3], "DestroyHeap:\t" + segment + "\tRequestNumber: " + number(3));
+}
+
+// Two sinks, each of which counts the lines that reach it with the other's
+// pointer.
+int sinkTagA = 0, sinkTagB = 0;
+std::atomic<int> mismatchedLines{0};
+void sinkA(const char*, void* user) {
+  if (user != &sinkTagA) ++mismatchedLines;
+}
+void sinkB(const char*, void* user) {
+  if (user != &sinkTagB) ++mismatchedLines;
+}
+
+TEST(HeapTrace, SinkAndItsPointerChangeTogether) {
+  constexpr int kLines = 200000;
+  std::atomic<int> written{0};
+  std::thread writer([&written] {
+    for (int i = 0; i < kLines; ++i) {
+      traceWrite("line");
+      ++written;
+    }
+  });
+  while (written.load() < kLines) {
+    traceSetSink(sinkA, &sinkTagA);
+    traceSetSink(sinkB, &sinkTagB);
+  }
+  writer.join();
+  traceSetSink(nullptr, nullptr);
+  EXPECT_EQ(mismatchedLines.load(), 0);
 }
 
 TEST(HeapTrace, PointerNamesAreUpperCaseHexOfThePointerWidth) {
