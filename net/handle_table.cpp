@@ -33,16 +33,27 @@ int32_t* attachCount(char* block) { return reinterpret_cast<int32_t*>(block); }
 
 }  // namespace
 
-int32_t* HandleTableCore::inUseWord(int32_t index) const {
-  return reinterpret_cast<int32_t*>(slots_ + static_cast<size_t>(index) * slotSize_);
+// In-use words are written under the mutex and read without it by
+// validate, hence atomic.
+std::atomic_ref<int32_t> HandleTableCore::inUseWord(char* slots, int32_t index) const {
+  return std::atomic_ref<int32_t>(
+      *reinterpret_cast<int32_t*>(slots + static_cast<size_t>(index) * slotSize_));
 }
 
-bool HandleTableCore::createMutex(DiagContext* diag) {
-  if (mutex_ != nullptr) return true;
-  mutex_ = sysMutexCreate(false);
-  if (mutex_ != nullptr) return true;
-  reportSemaphore(diag);
-  return false;
+// Threads racing through the first attach may each create a mutex; the first
+// to publish wins and the others close theirs. Once published the mutex is
+// never closed, so no thread can wait on a handle that another one closed.
+SysMutex HandleTableCore::tableMutex(DiagContext* diag) {
+  SysMutex mutex = mutex_.load(std::memory_order_acquire);
+  if (mutex != nullptr) return mutex;
+  SysMutex fresh = sysMutexCreate(false);
+  if (fresh == nullptr) {
+    reportSemaphore(diag);
+    return nullptr;
+  }
+  if (mutex_.compare_exchange_strong(mutex, fresh, std::memory_order_acq_rel)) return fresh;
+  sysMutexClose(fresh);
+  return mutex;
 }
 
 bool HandleTableCore::createBlock(DiagContext* diag) {
@@ -55,54 +66,50 @@ bool HandleTableCore::createBlock(DiagContext* diag) {
   return false;
 }
 
-bool HandleTableCore::lock(DiagContext* diag) {
-  if (sysMutexLock(mutex_)) return true;
+bool HandleTableCore::lock(DiagContext* diag, SysMutex mutex) {
+  if (sysMutexLock(mutex)) return true;
   reportSemaphore(diag);
   return false;
 }
 
-bool HandleTableCore::unlock(DiagContext* diag) {
-  if (mutex_ == nullptr || sysMutexRelease(mutex_)) return true;
-  reportSemaphore(diag);
-  return false;
+// A failed unlock is recorded; it does not change the result of the
+// operation that locked.
+void HandleTableCore::unlock(DiagContext* diag, SysMutex mutex) {
+  if (!sysMutexRelease(mutex)) reportSemaphore(diag);
 }
 
 bool HandleTableCore::attach(DiagContext* diag) {
   // A failed attach leaves an earlier attachment's slots in place: clearing
   // them would strand the handles of every other user while the count still
   // holds their attachments.
-  if (!createMutex(diag) || !lock(diag)) return false;
-  if (!createBlock(diag)) {
-    unlock(diag);
-    return false;
+  SysMutex mutex = tableMutex(diag);
+  if (mutex == nullptr || !lock(diag, mutex)) return false;
+  bool attached = createBlock(diag);
+  if (attached) {
+    ++*attachCount(block_);
+    slots_.store(block_ + kBlockHeader, std::memory_order_release);
   }
-  ++*attachCount(block_);
-  unlock(diag);
-  slots_ = block_ + kBlockHeader;
-  return true;
+  unlock(diag, mutex);
+  return attached;
 }
 
 bool HandleTableCore::detach(DiagContext* diag) {
-  if (!isAttached()) return true;
-  if (lock(diag)) {
-    if (--*attachCount(block_) == 0) {
-      std::free(block_);
-      block_ = nullptr;
-      // Released before it is closed: a POSIX mutex cannot be destroyed
-      // while it is held.
-      unlock(diag);
-      sysMutexClose(mutex_);
-      mutex_ = nullptr;
-    } else {
-      unlock(diag);
-    }
+  SysMutex mutex = mutex_.load(std::memory_order_acquire);
+  if (!isAttached() || mutex == nullptr || !lock(diag, mutex)) return true;
+  // Checked again under the lock: another thread's detach may have ended
+  // the last attachment meanwhile.
+  if (block_ != nullptr && --*attachCount(block_) == 0) {
+    slots_.store(nullptr, std::memory_order_release);
+    std::free(block_);
+    block_ = nullptr;
   }
-  if (block_ == nullptr) slots_ = nullptr;
+  unlock(diag, mutex);
   return true;
 }
 
 bool HandleTableCore::validate(DiagContext* diag, int32_t handle) const {
-  if (!isAttached()) {
+  char* slots = slots_.load(std::memory_order_acquire);
+  if (slots == nullptr) {
     report(diag, kNetCallOrder, nullptr);
     return false;
   }
@@ -110,37 +117,55 @@ bool HandleTableCore::validate(DiagContext* diag, int32_t handle) const {
     report(diag, kNetInvalidHandle, nullptr);
     return false;
   }
-  return *inUseWord(handle - 1) != 0;
+  return inUseWord(slots, handle - 1).load(std::memory_order_acquire) != 0;
 }
 
 void* HandleTableCore::recordOf(DiagContext* diag, int32_t handle) const {
   if (!validate(diag, handle)) return nullptr;
-  return reinterpret_cast<char*>(inUseWord(handle - 1)) + recordOffset_;
+  char* slots = slots_.load(std::memory_order_acquire);
+  return slots + static_cast<size_t>(handle - 1) * slotSize_ + recordOffset_;
 }
 
 int32_t HandleTableCore::allocate(DiagContext* diag) {
-  if (!isAttached()) {
+  SysMutex mutex = mutex_.load(std::memory_order_acquire);
+  if (!isAttached() || mutex == nullptr) {
     report(diag, kNetCallOrder, nullptr);
     return 0;
   }
-  if (!lock(diag)) return 0;
-  for (int32_t i = 0; i < kHandleCount; ++i) {
-    if (*inUseWord(i) == 0) {
-      *inUseWord(i) = 1;
-      unlock(diag);
-      return i + 1;
+  if (!lock(diag, mutex)) return 0;
+  char* slots = slots_.load(std::memory_order_relaxed);
+  int32_t handle = 0;
+  for (int32_t i = 0; slots != nullptr && i < kHandleCount; ++i) {
+    std::atomic_ref<int32_t> inUse = inUseWord(slots, i);
+    if (inUse.load(std::memory_order_relaxed) == 0) {
+      inUse.store(1, std::memory_order_release);
+      handle = i + 1;
+      break;
     }
   }
-  unlock(diag);
-  report(diag, kNetNoFreeHandles, nullptr);
-  return 0;
+  unlock(diag, mutex);
+  if (slots == nullptr) {
+    report(diag, kNetCallOrder, nullptr);
+  } else if (handle == 0) {
+    report(diag, kNetNoFreeHandles, nullptr);
+  }
+  return handle;
 }
 
 bool HandleTableCore::release(DiagContext* diag, int32_t handle) {
-  if (!validate(diag, handle) || !lock(diag)) return false;
-  std::memset(inUseWord(handle - 1), 0, slotSize_);
-  unlock(diag);
-  return true;
+  if (!validate(diag, handle)) return false;
+  SysMutex mutex = mutex_.load(std::memory_order_acquire);
+  if (!lock(diag, mutex)) return false;
+  // The record is cleared before the slot is marked free, so that the next
+  // allocate hands out a zero record.
+  char* slots = slots_.load(std::memory_order_relaxed);
+  if (slots != nullptr) {
+    char* slot = slots + static_cast<size_t>(handle - 1) * slotSize_;
+    std::memset(slot + recordOffset_, 0, slotSize_ - recordOffset_);
+    inUseWord(slots, handle - 1).store(0, std::memory_order_release);
+  }
+  unlock(diag, mutex);
+  return slots != nullptr;
 }
 
 bool HandleTableCore::hasType(DiagContext* diag, int32_t handle, uint8_t type) const {

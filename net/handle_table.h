@@ -1,10 +1,12 @@
 // Handle tables: every module of the connection layer names its
 // environments, listeners and connections by handles 1..500 in a process-wide
-// table of its own. The table exists while at least one attachment is
-// outstanding; one mutex per table serialises attach, detach, allocate and
-// release, while lookups read without it.
+// table of its own. The slots exist while at least one attachment is
+// outstanding. One mutex per table, created by the first attach and kept for
+// the life of the process, serialises attach, detach, allocate and release;
+// lookups read without it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
@@ -22,6 +24,8 @@ constexpr uint8_t HANDLE_LISTENER = 2;
 constexpr uint8_t HANDLE_CONNECTION = 3;
 
 // The logic every table shares; the record type only sets the slot size.
+// Tables live for the whole process (the modules' tables are globals): the
+// mutex is never closed, because a thread may still be waiting on it.
 class HandleTableCore {
  protected:
   // Bytes of one slot, which holds the in-use word at its start and the
@@ -30,9 +34,12 @@ class HandleTableCore {
       : slotSize_(slotSize), recordOffset_(recordOffset) {}
 
  public:
+  HandleTableCore(const HandleTableCore&) = delete;
+  HandleTableCore& operator=(const HandleTableCore&) = delete;
+
   bool attach(DiagContext* diag);
   bool detach(DiagContext* diag);
-  bool isAttached() const { return slots_ != nullptr; }
+  bool isAttached() const { return slots_.load(std::memory_order_acquire) != nullptr; }
   bool validate(DiagContext* diag, int32_t handle) const;
   int32_t allocate(DiagContext* diag);
   bool release(DiagContext* diag, int32_t handle);
@@ -43,17 +50,20 @@ class HandleTableCore {
   bool hasType(DiagContext* diag, int32_t handle, uint8_t type) const;
 
  private:
-  int32_t* inUseWord(int32_t index) const;
-  bool createMutex(DiagContext* diag);
+  std::atomic_ref<int32_t> inUseWord(char* slots, int32_t index) const;
+  SysMutex tableMutex(DiagContext* diag);
   bool createBlock(DiagContext* diag);
-  bool lock(DiagContext* diag);
-  bool unlock(DiagContext* diag);
+  bool lock(DiagContext* diag, SysMutex mutex);
+  void unlock(DiagContext* diag, SysMutex mutex);
 
   uint32_t slotSize_;
   uint32_t recordOffset_;
-  char* block_ = nullptr;  // attach count, then the slots
-  char* slots_ = nullptr;  // set exactly while attached
-  SysMutex mutex_ = nullptr;
+  // Published once by the first attach that creates it; never cleared.
+  std::atomic<SysMutex> mutex_{nullptr};
+  // The attach count, then the slots; read and written only under mutex_.
+  char* block_ = nullptr;
+  // Set exactly while attached; written under mutex_, read by anyone.
+  std::atomic<char*> slots_{nullptr};
 };
 
 // Record must start with `uint8_t type; uint16_t parent;` and be plain
@@ -64,7 +74,7 @@ class HandleTable : public HandleTableCore {
   static_assert(offsetof(Record, type) == 0, "the type byte comes first");
 
   struct Slot {
-    int32_t inUse;
+    alignas(std::atomic_ref<int32_t>::required_alignment) int32_t inUse;
     Record record;
   };
 
