@@ -1,6 +1,7 @@
 #include "base/diag.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "base/heap.h"
 #include "base/list.h"
@@ -10,9 +11,9 @@ namespace {
 
 constexpr uint32_t kContextHeapCapacity = 1024;
 
-int32_t textLength(const char* text) {
-  return text != nullptr ? static_cast<int32_t>(std::strlen(text)) : 0;
-}
+// Message parts may each be longer than 2 GiB: they are measured and added
+// in size_t, never in 32 bits.
+size_t textLength(const char* text) { return text != nullptr ? std::strlen(text) : 0; }
 
 char* appendText(char* at, const char* text) {
   if (text == nullptr) return at;
@@ -87,8 +88,12 @@ void diagAdd(DiagContext* context, const char* state, int32_t native, int16_t se
     return;
   }
   if (context->outOfMemory == -1) return;
-  int32_t length = textLength(text1) + textLength(text2) + textLength(text3);
-  if (length > kDiagMessageMax) return;
+  size_t length = textLength(text1);
+  for (const char* text : {text2, text3}) {
+    if (length > static_cast<size_t>(kDiagMessageMax)) return;
+    length += textLength(text);
+  }
+  if (length > static_cast<size_t>(kDiagMessageMax)) return;
 
   auto* record = static_cast<DiagRecord*>(heapAlloc(context->heap, sizeof(DiagRecord)));
   if (record == nullptr) return;

@@ -22,9 +22,15 @@ int sign(int c) { return c < 0 ? -1 : (c > 0 ? 1 : 0); }
 
 }  // namespace
 
+// A NUL-terminated text longer than a length can say counts as that longest
+// length: a copy of it is then cut and reported like any text that does not
+// fit, never taken as empty.
 int32_t strLength(const char* text, int32_t length) {
   if (text == nullptr) return 0;
-  if (length == NTS) return static_cast<int32_t>(std::strlen(text));
+  if (length == NTS) {
+    size_t n = std::strlen(text);
+    return n > static_cast<size_t>(INT32_MAX) ? INT32_MAX : static_cast<int32_t>(n);
+  }
   return length > 0 ? length : 0;
 }
 

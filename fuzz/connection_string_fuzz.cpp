@@ -1,8 +1,10 @@
 // Fuzz target for the connection-string parser and the pool's comparison.
-// The input is parsed whole (with its length, and as a NUL-terminated text),
-// and as two strings split at its first line feed (or in the middle) that
-// are then compared. Every text sits in a block of exactly its size, so a
-// read past it is caught by AddressSanitizer.
+// The input is parsed whole, with its length and as a NUL-terminated text,
+// and the two parses must agree pair for pair. It is also parsed as two
+// strings split at its first line feed (or in the middle) that are then
+// compared, once as parsed and once with the pairs in another order. Every
+// text sits in a block of exactly its size, so a read past it is caught by
+// AddressSanitizer.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +38,35 @@ void checkPairs(const KeyedList* list, size_t inputSize) {
     checkText(pair->key, inputSize);
     checkText(pair->value, inputSize);
   }
+}
+
+bool sameText(const char* a, const char* b) {
+  return (a == nullptr) == (b == nullptr) && (a == nullptr || std::strcmp(a, b) == 0);
+}
+
+// Both lists hold the same pairs in the same order.
+bool samePairsInOrder(const KeyedList* a, const KeyedList* b) {
+  const ListNode* p = a->first;
+  const ListNode* q = b->first;
+  for (; p != nullptr && q != nullptr; p = p->next, q = q->next) {
+    auto* x = static_cast<const ConnectionPair*>(p->item);
+    auto* y = static_cast<const ConnectionPair*>(q->item);
+    if (!sameText(x->key, y->key) || !sameText(x->value, y->value)) return false;
+  }
+  return p == nullptr && q == nullptr;
+}
+
+// The same pairs in another order, chosen by the input's bytes: each pair is
+// put first or last in turn.
+KeyedList* shuffled(TracedHeap* heap, const KeyedList* list, const uint8_t* data, size_t size) {
+  KeyedList* out = listCreate(heap);
+  require(out != nullptr);
+  size_t i = 0;
+  for (const ListNode* node = list->first; node != nullptr; node = node->next, ++i) {
+    bool first = size > 0 && (data[i % size] & 1) != 0;
+    require(listInsert(out, first ? LIST_INSERT_FIRST : LIST_APPEND, node->item) != 0);
+  }
+  return out;
 }
 
 bool keysDistinct(const KeyedList* list) {
@@ -75,9 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   KeyedList* whole = parseCopy(diag, heap, data, size, false);
   KeyedList* terminated = parseCopy(diag, heap, data, size, true);
-  // Up to the first NUL both readings see the same text.
-  if (size == 0 || std::memchr(data, 0, size) == nullptr)
-    require(whole->count == terminated->count);
+  // A NUL ends the text in both readings.
+  require(samePairsInOrder(whole, terminated));
   if (keysDistinct(whole)) require(sameConnectionPairs(whole, whole));
 
   const void* feed = size > 0 ? std::memchr(data, '\n', size) : nullptr;
@@ -87,6 +117,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   KeyedList* b = parseCopy(diag, heap, data + cut, size - cut, false);
   bool same = sameConnectionPairs(a, b);
   require(!same || a->count == b->count);
+  // Order never matters on the side whose pairs are looked up; on the side
+  // searched, only while its keys are distinct (with a repeated key the
+  // first pair that has it is the one compared).
+  require(sameConnectionPairs(shuffled(heap, a, data, size), b) == same);
+  if (keysDistinct(b))
+    require(sameConnectionPairs(a, shuffled(heap, b, data + cut, size - cut)) == same);
 
   heapDestroy(heap);
   diagFree(diag);

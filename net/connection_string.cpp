@@ -80,6 +80,17 @@ int32_t countPairs(const KeyedList* list) {
   return n;
 }
 
+// A NUL inside the text ends it, and blanks before that NUL trail the text
+// like any others: a text reads the same whether its length is given or it
+// ends at its NUL. (Cut only at the length, " \0x" would yield a pair
+// without key where " " yields none.)
+int32_t effectiveLength(const char* text, int32_t length) {
+  int32_t n = strLength(text, length);
+  const void* nul = n > 0 ? std::memchr(text, '\0', static_cast<size_t>(n)) : nullptr;
+  if (nul != nullptr) n = static_cast<int32_t>(static_cast<const char*>(nul) - text);
+  return strTrimmedLength(text, n);
+}
+
 const ConnectionPair* findKey(const KeyedList* list, const char* key) {
   for (const ListNode* node = list->first; node != nullptr; node = node->next) {
     auto* pair = static_cast<const ConnectionPair*>(node->item);
@@ -94,7 +105,7 @@ void parseConnectionString(DiagContext* diag, TracedHeap* heap, KeyedList* list,
                            int32_t length) {
   auto* s = static_cast<PairScanner*>(diagAlloc(diag, heap, sizeof(PairScanner)));
   if (s == nullptr) return;
-  *s = PairScanner{text, strTrimmedLength(text, length), 0, TOKEN_END, 0, 0};
+  *s = PairScanner{text, effectiveLength(text, length), 0, TOKEN_END, 0, 0};
   readToken(s);
   while (s->tokenKind != TOKEN_END) {
     if (s->tokenKind == TOKEN_SEPARATOR && separatorOf(s) == ';') {

@@ -66,12 +66,13 @@ TEST_P(DiagPriorityTest, StatusFollowsTheFlagPriority) {
   EXPECT_EQ(diagStatus(context_), GetParam().status);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Flags, DiagPriorityTest,
-    ::testing::Values(FlagCase{0x00, 0}, FlagCase{0x04, 1}, FlagCase{0x0C, 2}, FlagCase{0x1C, 99},
-                      FlagCase{0x30, 100}, FlagCase{0x3C, 100}, FlagCase{0x3E, -1},
-                      FlagCase{0x3F, -2}, FlagCase{0x01, -2}, FlagCase{0x08, 2},
-                      FlagCase{0x40, 0}, FlagCase{0x80, 0}));
+INSTANTIATE_TEST_SUITE_P(Flags, DiagPriorityTest,
+                         ::testing::Values(FlagCase{0x00, 0}, FlagCase{0x04, 1}, FlagCase{0x0C, 2},
+                                           FlagCase{0x1C, 99}, FlagCase{0x30, 100},
+                                           FlagCase{0x3C, 100}, FlagCase{0x3E, -1},
+                                           FlagCase{0x3F, -2}, FlagCase{0x01, -2},
+                                           FlagCase{0x08, 2}, FlagCase{0x40, 0},
+                                           FlagCase{0x80, 0}));
 
 TEST_F(DiagTest, SetStatusRaisesOnlyTheNamedFlags) {
   for (int16_t code : {0, 1, 3, -3, 98, 101}) diagSetStatus(context_, code);
@@ -125,7 +126,8 @@ TEST_F(DiagTest, ClearEmptiesTheListAndReturnsItsBlocks) {
   EXPECT_EQ(listMove(context_->records, LIST_FIRST, nullptr), nullptr);
   // The freed records are reused: many clear cycles never grow the heap.
   for (int round = 0; round < 100; ++round) {
-    for (int i = 0; i < 3; ++i) diagAdd(context_, "HY000", i, SEVERITY_ERROR, "e", nullptr, nullptr);
+    for (int i = 0; i < 3; ++i)
+      diagAdd(context_, "HY000", i, SEVERITY_ERROR, "e", nullptr, nullptr);
     diagClear(context_);
   }
   EXPECT_EQ(context_->heap->next, nullptr);
@@ -190,18 +192,36 @@ TEST(DiagCreate, OutOfMemoryLoopSucceedsOnceEveryStepIsAllowed) {
   EXPECT_EQ(sysSegmentsLive(), live);
 }
 
-TEST(DiagWrappers, NullContextsAndListsAreAccepted) {
+TEST(DiagWrappers, NullContextRecordsNothingAndTheWrappersStillWork) {
   testing::FaultGuard faults;
-  int item = 0;
   EXPECT_EQ(diagFree(nullptr), 0);
   EXPECT_EQ(diagStatus(nullptr), STATUS_SUCCESS);
   diagSetStatus(nullptr, -1);
   diagAdd(nullptr, "HY000", 0, SEVERITY_ERROR, "x", nullptr, nullptr);
   diagClear(nullptr);
+  EXPECT_EQ(diagStatus(nullptr), STATUS_SUCCESS);
+
+  TracedHeap* heap = diagHeapCreate(nullptr, 64);
+  ASSERT_NE(heap, nullptr);
+  KeyedList* list = diagListCreate(nullptr, heap);
+  ASSERT_NE(list, nullptr);
+  int item = 0;
   EXPECT_EQ(diagListAppend(nullptr, nullptr, &item), 0);
+  EXPECT_EQ(diagListAppend(nullptr, list, &item), 0);
+  EXPECT_EQ(listMove(list, LIST_FIRST, nullptr), &item);
+  void* block = diagAlloc(nullptr, heap, 8);
+  EXPECT_NE(block, nullptr);
+  // Exhaustion without a context: the same results, nothing to record in.
+  faultArm(FaultPoint::HeapBlock, 0);
+  EXPECT_EQ(diagAlloc(nullptr, heap, 8), nullptr);
+  EXPECT_EQ(diagListAppend(nullptr, list, &item), -1);
+  EXPECT_EQ(list->count, 1);
   faultArm(FaultPoint::SegmentAlloc, 0);
   EXPECT_EQ(diagHeapCreate(nullptr, 64), nullptr);
   EXPECT_EQ(diagCreate(nullptr), nullptr);
+  faultDisarmAll();
+  EXPECT_EQ(diagFreeBlock(block), -1);
+  EXPECT_EQ(diagHeapDestroy(heap), 1);
 }
 
 TEST_F(DiagTest, WrappersReportExhaustionAsHY001) {

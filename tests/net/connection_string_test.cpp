@@ -113,6 +113,8 @@ TEST(ParseLengthTest, EffectiveTextEndsAtLengthTrailingBlanksOrNul) {
   EXPECT_EQ(Parsed(std::string("A=1\0B=2", 7)).pairs(), (std::vector<Pair>{{"A", "1"}}));
   EXPECT_EQ(Parsed(std::string("A={1\0;B=2}", 10)).pairs(), (std::vector<Pair>{{"A", "1"}}));
   EXPECT_EQ(Parsed(std::string("A=1 \0\0 ", 7)).pairs(), (std::vector<Pair>{{"A", "1"}}));
+  // Blanks before an inner NUL trail the text, as they do with NTS.
+  EXPECT_EQ(Parsed(std::string("A=1; \0B", 7)).pairs(), (std::vector<Pair>{{"A", "1"}}));
   EXPECT_EQ(Parsed(std::string("A=1\0", 4), NTS).pairs(), (std::vector<Pair>{{"A", "1"}}));
   EXPECT_EQ(Parsed("A=1", 0).pairs(), std::vector<Pair>{});
   EXPECT_EQ(Parsed("A=1", -1).pairs(), std::vector<Pair>{});
