@@ -73,6 +73,16 @@ CommandRecord* connectionOf(DiagContext* diag, int32_t connection) {
   return table.lookup(diag, connection);
 }
 
+// A buffer that can take no byte, or data that is not there, would make a
+// read or write of nothing pass for a transfer: a caller that loops until
+// bytes arrive would loop forever. They are refused as the system refuses an
+// invalid parameter.
+bool refuseInvalid(DiagContext* diag, const char* tag) {
+  sysSetLastError(sysInvalidParameterCode());
+  reportConnectionError(diag, tag);
+  return false;
+}
+
 }  // namespace
 
 HandleTable<CommandRecord>& commandHandles() { return table; }
@@ -81,10 +91,11 @@ Status commandReceive(DiagContext* diag, int32_t connection, char* buffer, int32
                       int32_t* received) {
   CommandRecord* record = connectionOf(diag, connection);
   if (record == nullptr) return finish(diag, false);
+  if (buffer == nullptr || capacity <= 0) {
+    return finish(diag, refuseInvalid(diag, kCommandTagReceive));
+  }
   uint32_t n = 0;
-  // Reading nothing asks nothing of the system.
-  if (buffer != nullptr && capacity > 0 &&
-      !sysPipeRead(record->readHandle, buffer, static_cast<uint32_t>(capacity), &n)) {
+  if (!sysPipeRead(record->readHandle, buffer, static_cast<uint32_t>(capacity), &n)) {
     reportConnectionError(diag, kCommandTagReceive);
     return finish(diag, false);
   }
@@ -95,8 +106,10 @@ Status commandReceive(DiagContext* diag, int32_t connection, char* buffer, int32
 Status commandSend(DiagContext* diag, int32_t connection, const char* data, int32_t length) {
   CommandRecord* record = connectionOf(diag, connection);
   if (record == nullptr) return finish(diag, false);
-  uint32_t n = data != nullptr && length > 0 ? static_cast<uint32_t>(length) : 0;
-  if (!sysPipeWrite(record->writeHandle, data, n)) {
+  if (data == nullptr && length > 0) return finish(diag, refuseInvalid(diag, kCommandTagSend));
+  // Nothing to send asks nothing of the system.
+  if (length <= 0) return finish(diag, true);
+  if (!sysPipeWrite(record->writeHandle, data, static_cast<uint32_t>(length))) {
     reportConnectionError(diag, kCommandTagSend);
     return finish(diag, false);
   }

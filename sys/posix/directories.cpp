@@ -11,10 +11,10 @@ namespace {
 // The POSIX port keeps the services file and the profile in /etc.
 constexpr char kEtc[] = "/etc";
 
-bool queryDirectory(FaultPoint point, char* out, int32_t size) {
+bool queryDirectory(SysDirectory which, FaultPoint point, char* out, int32_t size) {
   if (out == nullptr || size <= 0) return false;
   out[0] = '\0';
-  if (bool copied; sysSeamDirectory(out, size, &copied)) return copied;
+  if (bool copied; sysSeamDirectory(which, out, size, &copied)) return copied;
   if (faultShouldFail(point) || static_cast<int32_t>(sizeof kEtc) > size) return false;
   std::memcpy(out, kEtc, sizeof kEtc);
   return true;
@@ -29,11 +29,11 @@ SysFamily sysOsFamily() {
 }
 
 bool sysSystemDirectory(char* out, int32_t size) {
-  return queryDirectory(FaultPoint::SystemDirectory, out, size);
+  return queryDirectory(SysDirectory::System, FaultPoint::SystemDirectory, out, size);
 }
 
 bool sysWindowsDirectory(char* out, int32_t size) {
-  return queryDirectory(FaultPoint::WindowsDirectory, out, size);
+  return queryDirectory(SysDirectory::Windows, FaultPoint::WindowsDirectory, out, size);
 }
 
 char sysPathSeparator() { return '/'; }

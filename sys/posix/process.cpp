@@ -11,6 +11,7 @@
 #include <cerrno>
 
 #include "sys/fault.h"
+#include "sys/seam.h"
 
 namespace volsten {
 namespace {
@@ -46,10 +47,7 @@ bool liftAboveStd(int* fd) {
 // Every end is close-on-exec: the child receives its two ends as its
 // standard handles through dup2, which clears that flag on the copies.
 bool makePipe(int* readEnd, int* writeEnd) {
-  if (faultShouldFail(FaultPoint::PipeCreate)) {
-    errno = EMFILE;
-    return false;
-  }
+  if (faultShouldFail(FaultPoint::PipeCreate)) return false;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return false;
   openEnds += 2;
@@ -87,13 +85,15 @@ bool sysChildStart(char* commandLine, SysHandle* outputRead, SysHandle* inputWri
   pid_t pid = -1;
   bool ok = makePipe(&ownRead, &childOut) && makePipe(&childIn, &ownWrite);
   if (ok) {
+    // Every end is close-on-exec from its creation: a child that another
+    // thread starts meanwhile inherits none of them, and no lock is needed.
+    sysSeamChildStarting();
     // The shell takes an empty line as a command that does nothing; the
     // Windows loader refuses it, and so does this backend.
     if (commandLine == nullptr || blankOnly(commandLine)) {
       errno = ENOENT;
       ok = false;
     } else if (faultShouldFail(FaultPoint::ChildStart)) {
-      errno = EAGAIN;
       ok = false;
     } else {
       pid = spawn(commandLine, childIn, childOut);

@@ -15,10 +15,11 @@ static_assert(sizeof(OSVERSIONINFOA) == 148);
 
 using DirectoryQuery = UINT(WINAPI*)(LPSTR, UINT);
 
-bool queryDirectory(DirectoryQuery query, FaultPoint point, char* out, int32_t size) {
+bool queryDirectory(DirectoryQuery query, SysDirectory which, FaultPoint point, char* out,
+                    int32_t size) {
   if (out == nullptr || size <= 0) return false;
   out[0] = '\0';
-  if (bool copied; sysSeamDirectory(out, size, &copied)) return copied;
+  if (bool copied; sysSeamDirectory(which, out, size, &copied)) return copied;
   if (faultShouldFail(point)) return false;
   // 0 is a failure; a value of size or more is the size the directory would
   // need, and the buffer then holds nothing usable.
@@ -47,11 +48,13 @@ SysFamily sysOsFamily() {
 }
 
 bool sysSystemDirectory(char* out, int32_t size) {
-  return queryDirectory(GetSystemDirectoryA, FaultPoint::SystemDirectory, out, size);
+  return queryDirectory(GetSystemDirectoryA, SysDirectory::System, FaultPoint::SystemDirectory, out,
+                        size);
 }
 
 bool sysWindowsDirectory(char* out, int32_t size) {
-  return queryDirectory(GetWindowsDirectoryA, FaultPoint::WindowsDirectory, out, size);
+  return queryDirectory(GetWindowsDirectoryA, SysDirectory::Windows, FaultPoint::WindowsDirectory,
+                        out, size);
 }
 
 char sysPathSeparator() { return '\\'; }

@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "sys/fault.h"
+#include "sys/seam.h"
 
 namespace volsten {
 namespace {
@@ -15,14 +16,34 @@ HANDLE asHandle(SysHandle h) { return reinterpret_cast<HANDLE>(h); }
 SysHandle fromHandle(HANDLE h) { return reinterpret_cast<SysHandle>(h); }
 
 bool makePipe(HANDLE* read, HANDLE* write, SECURITY_ATTRIBUTES* attributes) {
-  if (faultShouldFail(FaultPoint::PipeCreate)) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return false;
-  }
+  if (faultShouldFail(FaultPoint::PipeCreate)) return false;
   if (!CreatePipe(read, write, attributes, 0)) return false;
   openEnds += 2;
   return true;
 }
+
+// The pipes are made inheritable, and a child inherits every inheritable
+// handle of this process at the moment it is created. Two starts on two
+// threads would hand each other's ends to their children, which then keep
+// the other child's pipes open (its parent never sees the end of its data).
+// One lock for the process covers each start from the making of the pipes
+// to the closing of the child's ends.
+class StartLock {
+ public:
+  StartLock() { EnterCriticalSection(&section()); }
+  ~StartLock() { LeaveCriticalSection(&section()); }
+  StartLock(const StartLock&) = delete;
+  StartLock& operator=(const StartLock&) = delete;
+
+ private:
+  static CRITICAL_SECTION& section() {
+    static struct Section {
+      Section() { InitializeCriticalSection(&value); }
+      CRITICAL_SECTION value;
+    } lock;
+    return lock.value;
+  }
+};
 
 void closeEnd(HANDLE* end) {
   if (*end == nullptr) return;
@@ -37,6 +58,7 @@ bool sysChildStart(char* commandLine, SysHandle* outputRead, SysHandle* inputWri
                    SysChild* child) {
   *outputRead = 0;
   *inputWrite = 0;
+  StartLock lock;
   // Both pipes are made inheritable; this process's ends are then taken out
   // of the inheritance so that only the child's ends pass to the child.
   SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -55,13 +77,13 @@ bool sysChildStart(char* commandLine, SysHandle* outputRead, SysHandle* inputWri
     startup.hStdInput = childIn;
     startup.hStdOutput = childOut;
     startup.hStdError = childOut;
+    sysSeamChildStarting();
     if (commandLine == nullptr) {
       // A null command line with no application name brings some systems
       // down instead of failing.
       SetLastError(ERROR_INVALID_PARAMETER);
       ok = false;
     } else if (faultShouldFail(FaultPoint::ChildStart)) {
-      SetLastError(ERROR_NOT_ENOUGH_MEMORY);
       ok = false;
     } else {
       ok = CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,

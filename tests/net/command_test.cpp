@@ -5,14 +5,19 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/str.h"
 #include "command_child_line.h"
+#include "sys/error.h"
 #include "sys/fault.h"
 #include "sys/process.h"
+#include "sys/seam.h"
 #include "tests/support/diag_reader.h"
 #include "tests/support/fault_guard.h"
 
@@ -130,6 +135,33 @@ TEST_F(CommandTest, EchoesARoundTripThroughARealChild) {
   send(c, "second");
   EXPECT_EQ(read(c, 6), "second");
   EXPECT_EQ(diagStatus(diag_), STATUS_SUCCESS) << messages();
+  EXPECT_EQ(commandCloseConnection(diag_, c), 0);
+}
+
+TEST_F(CommandTest, TransfersOfNothingAreRefusedAndTheConnectionGoesOn) {
+  int32_t c = connect(connectionString("echo"));
+  ASSERT_NE(c, 0) << messages();
+  char text[1024];
+  sysErrorText(sysInvalidParameterCode(), text, sizeof text);
+  char byte;
+  const struct {
+    char* buffer;
+    int32_t capacity;
+  } reads[] = {{nullptr, 1}, {&byte, 0}, {&byte, -1}};
+  for (const auto& r : reads) {
+    int32_t count = -7;
+    EXPECT_EQ(commandReceive(diag_, c, r.buffer, r.capacity, &count), STATUS_ERROR);
+    EXPECT_EQ(expectConnectionError("(receive): "), text) << r.capacity;
+    EXPECT_EQ(count, -7);
+    EXPECT_EQ(commandReceive(nullptr, c, r.buffer, r.capacity, &count), STATUS_ERROR);
+  }
+  EXPECT_EQ(commandSend(diag_, c, nullptr, 1), STATUS_ERROR);
+  EXPECT_EQ(expectConnectionError("(send): "), text);
+  EXPECT_EQ(commandSend(nullptr, c, nullptr, 1), STATUS_ERROR);
+  EXPECT_EQ(commandSend(diag_, c, nullptr, 0), STATUS_SUCCESS);
+  EXPECT_EQ(commandSend(diag_, c, "unsent", -1), STATUS_SUCCESS);
+  send(c, "ok");
+  EXPECT_EQ(read(c, 2), "ok");
   EXPECT_EQ(commandCloseConnection(diag_, c), 0);
 }
 
@@ -286,6 +318,77 @@ TEST_F(CommandTest, HandlesOfTheWrongKindAreRefused) {
                                             invalid}));
   // Without a context a refused read still does not pass for success.
   EXPECT_EQ(commandReceive(nullptr, 0, &byte, 1, nullptr), STATUS_ERROR);
+}
+
+// Starts a second child from another thread at the moment the first start
+// holds its pipes open, and waits (a second at most) for that start to end.
+// A start that excludes others meanwhile makes the wait run out.
+class StartMeanwhile {
+ public:
+  explicit StartMeanwhile(int32_t environment) : environment_(environment) {
+    sysSeamSetChildStartHook(&hook_);
+  }
+  ~StartMeanwhile() {
+    sysSeamSetChildStartHook(nullptr);
+    if (other_.joinable()) other_.join();
+    if (connection_ != 0) commandCloseConnection(nullptr, connection_);
+  }
+  StartMeanwhile(const StartMeanwhile&) = delete;
+  StartMeanwhile& operator=(const StartMeanwhile&) = delete;
+
+  int32_t connection() {
+    if (other_.joinable()) other_.join();
+    return connection_;
+  }
+  // Ends the second child, and with it whatever it inherited.
+  void end() {
+    if (connection() != 0) commandCloseConnection(nullptr, connection_);
+    connection_ = 0;
+  }
+
+ private:
+  static void run(void* user) {
+    auto* self = static_cast<StartMeanwhile*>(user);
+    if (self->fired_.exchange(true)) return;  // the second start's own call
+    self->other_ = std::thread([self] {
+      std::string text = connectionString("hold");
+      int32_t c = commandConnect(nullptr, self->environment_, text.c_str(), NTS);
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      self->connection_ = c;
+      self->done_ = true;
+      self->changed_.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(self->mutex_);
+    self->changed_.wait_for(lock, std::chrono::seconds(1), [self] { return self->done_; });
+  }
+
+  int32_t environment_;
+  SysChildStartHook hook_{run, this};
+  std::atomic<bool> fired_{false};
+  std::thread other_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool done_ = false;
+  int32_t connection_ = 0;
+};
+
+TEST_F(CommandTest, ChildStartedByAnotherThreadMeanwhileInheritsNoEnds) {
+  StartMeanwhile meanwhile(environment_);
+  int32_t first = connect(connectionString("out:bye"));
+  ASSERT_NE(first, 0) << messages();
+  ASSERT_NE(meanwhile.connection(), 0);
+  EXPECT_EQ(read(first, 3), "bye");
+  // The first child has exited: its output ends at once, unless the second
+  // child holds a copy of the first one's pipe end.
+  auto ended = std::async(std::launch::async, [first] {
+    char byte;
+    return commandReceive(nullptr, first, &byte, 1, nullptr);
+  });
+  bool endedAlone = ended.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  EXPECT_TRUE(endedAlone) << "the second child inherited the first one's pipe";
+  meanwhile.end();
+  EXPECT_EQ(ended.get(), STATUS_ERROR);
+  EXPECT_EQ(commandCloseConnection(diag_, first), 0);
 }
 
 }  // namespace

@@ -95,21 +95,21 @@ class LocateServicesFileTest : public ::testing::Test {
   testing::FaultGuard faults_;
 };
 
-TEST_F(LocateServicesFileTest, EachFamilyJoinsItsDirectory) {
-  sysSeamRedirectDirectories("C:\\WINDOWS\\system32");
-  sysSeamForceFamily(SysFamily::WindowsNt);
-  EXPECT_EQ(locateServicesFile(), 1);
-  EXPECT_EQ(std::string(path()), withSeparator("C:\\WINDOWS\\system32|drivers\\etc\\services"));
-
-  sysSeamRedirectDirectories("C:\\WINDOWS");
-  sysSeamForceFamily(SysFamily::Windows95);
-  EXPECT_EQ(locateServicesFile(), 1);
-  EXPECT_EQ(std::string(path()), withSeparator("C:\\WINDOWS|services"));
-
-  sysSeamRedirectDirectories("/etc");
-  sysSeamForceFamily(SysFamily::Posix);
-  EXPECT_EQ(locateServicesFile(), 1);
-  EXPECT_EQ(std::string(path()), withSeparator("/etc|services"));
+TEST_F(LocateServicesFileTest, EachFamilyJoinsItsOwnDirectory) {
+  // The two directories differ, so that a family reading the other one's
+  // directory shows.
+  sysSeamRedirectDirectories("C:\\SYS", "C:\\WIN");
+  const struct {
+    SysFamily family;
+    const char* path;
+  } cases[] = {{SysFamily::WindowsNt, "C:\\SYS|drivers\\etc\\services"},
+               {SysFamily::Windows95, "C:\\WIN|services"},
+               {SysFamily::Posix, "C:\\SYS|services"}};
+  for (const auto& c : cases) {
+    sysSeamForceFamily(c.family);
+    EXPECT_EQ(locateServicesFile(), 1);
+    EXPECT_EQ(std::string(path()), withSeparator(c.path)) << static_cast<int>(c.family);
+  }
 }
 
 TEST_F(LocateServicesFileTest, RealSystemGivesAPathEndingInTheServicesName) {
@@ -151,21 +151,21 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{SysFamily::Windows95, FaultPoint::WindowsDirectory}));
 
 TEST_F(LocateServicesFileTest, EmptyDirectoryIsNeverJoined) {
-  sysSeamRedirectDirectories("   ");
+  sysSeamRedirectDirectories("   ", "   ");
   EXPECT_EQ(locateServicesFile(), 0);
   EXPECT_STREQ(path(), "");
-  sysSeamRedirectDirectories("");
+  sysSeamRedirectDirectories("", "");
   EXPECT_EQ(locateServicesFile(), 0);
 }
 
 TEST_F(LocateServicesFileTest, PathThatMayBeCutIsRefused) {
   std::string directory(511 - 9, 'd');  // plus separator and "services": 511
-  sysSeamRedirectDirectories(directory.c_str());
+  sysSeamRedirectDirectories(nullptr, directory.c_str());
   sysSeamForceFamily(SysFamily::Windows95);
   EXPECT_EQ(locateServicesFile(), 0);
   EXPECT_STREQ(path(), "");
   directory.pop_back();  // 510 characters fit
-  sysSeamRedirectDirectories(directory.c_str());
+  sysSeamRedirectDirectories(nullptr, directory.c_str());
   EXPECT_EQ(locateServicesFile(), 1);
   EXPECT_EQ(std::strlen(path()), 510u);
 }

@@ -7,7 +7,7 @@
 
 int main(int argc, char** argv) {
   if (argc < 2 || argv[1][0] == '\0') return 2;
-  volsten::sysSeamRedirectDirectories(argv[1]);
+  volsten::sysSeamRedirectDirectories(argv[1], argv[1]);
   // argv[1] takes the place of the program name.
   return volsten::regserviceMain(argc - 1, argv + 1);
 }

@@ -56,19 +56,19 @@ TEST_F(SysDirectoriesTest, DirectoryThatDoesNotFitFails) {
   char tiny[3] = "xx";
   EXPECT_FALSE(sysSystemDirectory(tiny, sizeof tiny));
   EXPECT_STREQ(tiny, "");
-  sysSeamRedirectDirectories("/some/dir");
+  sysSeamRedirectDirectories("/some/dir", "/other/dir");
   EXPECT_FALSE(sysWindowsDirectory(tiny, sizeof tiny));
   EXPECT_STREQ(tiny, "");
 }
 
 TEST_F(SysDirectoriesTest, SeamRedirectsAndForcesFamilyUntilReset) {
-  sysSeamRedirectDirectories("X:\\redirected");
+  sysSeamRedirectDirectories("X:\\redirected", "Y:\\windows");
   sysSeamForceFamily(SysFamily::Windows95);
   char system[512], windows[512];
   ASSERT_TRUE(sysSystemDirectory(system, sizeof system));
   ASSERT_TRUE(sysWindowsDirectory(windows, sizeof windows));
   EXPECT_STREQ(system, "X:\\redirected");
-  EXPECT_STREQ(windows, "X:\\redirected");
+  EXPECT_STREQ(windows, "Y:\\windows");
   EXPECT_EQ(sysOsFamily(), SysFamily::Windows95);
   sysSeamReset();
   EXPECT_NE(sysOsFamily(), SysFamily::Windows95);
