@@ -74,6 +74,14 @@ bool buildAt(char* line, int32_t lineSize, int32_t entry, int32_t slash, int32_t
 
 }  // namespace
 
+int entryCanBeWritten(const char* name, const char* protocol, const char* comment) {
+  auto isToken = [](const char* text) {
+    return text == nullptr || text[std::strcspn(text, " \t\n\v\f\r#")] == '\0';
+  };
+  bool commentIsOneLine = comment == nullptr || std::strpbrk(comment, "\r\n") == nullptr;
+  return isToken(name) && isToken(protocol) && commentIsOneLine ? 1 : 0;
+}
+
 int lineDefinesService(const char* name, const char* protocol, const char* line) {
   if (line == nullptr) return 0;
   if (name == nullptr) name = "";

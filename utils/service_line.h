@@ -11,6 +11,13 @@ namespace volsten {
 // '/' equals protocol. Only the first 127 characters of a token count.
 int lineDefinesService(const char* name, const char* protocol, const char* line);
 
+// 1 when an entry with these fields reads back as exactly one entry for
+// exactly this service: no field holds a carriage return or a line feed
+// (which would end the entry and start another), and the name and the
+// protocol hold no white space and no '#' (which would end them early).
+// Null fields count as empty.
+int entryCanBeWritten(const char* name, const char* protocol, const char* comment);
+
 // How often each distinct column was seen, in the order first seen.
 struct ColumnStats {
   int32_t count;  // columns held, 1 to 10

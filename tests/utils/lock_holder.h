@@ -10,15 +10,17 @@ namespace volsten::testing {
 
 class LockHolder {
  public:
-  explicit LockHolder(const std::string& path) : file_(std::fopen(path.c_str(), "r+")) {
-    locked_ = file_ != nullptr && sysFileLock(file_);
+  explicit LockHolder(const std::string& path, uint32_t waitMilliseconds = 0)
+      : file_(std::fopen(path.c_str(), "r+")) {
+    locked_ = file_ != nullptr &&
+              sysFileLock(file_, waitMilliseconds, &lock_) == SysFileLockResult::Locked;
   }
   ~LockHolder() { release(); }
   LockHolder(const LockHolder&) = delete;
   LockHolder& operator=(const LockHolder&) = delete;
   bool locked() const { return locked_; }
   void release() {
-    if (locked_) sysFileUnlock(file_);
+    sysFileUnlock(&lock_);
     if (file_ != nullptr) std::fclose(file_);
     locked_ = false;
     file_ = nullptr;
@@ -26,6 +28,7 @@ class LockHolder {
 
  private:
   std::FILE* file_;
+  SysFileLock lock_;
   bool locked_ = false;
 };
 

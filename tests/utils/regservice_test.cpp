@@ -123,7 +123,12 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"-Service", "-name", "bar"},
                       std::vector<std::string>{"-service", "-name", "bar", "--port", "80"},
                       std::vector<std::string>{"-service", "-name", "foo", "-port", "2",
-                                               "-protocol", "TCP"}));
+                                               "-protocol", "TCP"},
+                      // Line breaks that would forge a second entry.
+                      std::vector<std::string>{"-service", "-name", "bar", "-port",
+                                               "80\nevil 666/tcp", "-protocol", "tcp"},
+                      std::vector<std::string>{"-service", "-name", "bar", "-port", "80",
+                                               "-protocol", "tcp", "-comment", "x\nevil 666/tcp"}));
 
 TEST_F(RegserviceRunTest, ConcurrentRegistrationsLoseNoLine) {
   std::string before = "# shared\n";

@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "sys/directories.h"
 #include "sys/fault.h"
 #include "tests/support/fault_guard.h"
 #include "tests/utils/files.h"
+#include "tests/utils/lock_holder.h"
 
 namespace volsten {
 namespace {
@@ -126,16 +129,119 @@ TEST_F(RegisterServiceTest, MissingFileIsNotCreated) {
   EXPECT_EQ(registerService("", "foo", 80, "tcp", ""), 0);
 }
 
-TEST_F(RegisterServiceTest, FileThatCannotBeLockedIsLeftAlone) {
-  faultArm(FaultPoint::FileLock, 0);
-  EXPECT_EQ(registerIn(kExample, "foo", 80, "tcp", ""), kExample);
-}
+struct FailedStep {
+  const char* label;
+  FaultPoint fault;
+};
 
-TEST_F(RegisterServiceTest, WriteCutShortLeavesNoPartOfTheEntry) {
-  // The line end that ends the last line goes too.
-  faultArm(FaultPoint::StreamWrite, 0);
+class FailedStepTest : public RegisterServiceTest,
+                       public ::testing::WithParamInterface<FailedStep> {};
+
+// A lock refused, a write cut short (a full disk), a sync or a close that
+// fails: the file keeps its bytes, the line end written for an unended last
+// line included.
+TEST_P(FailedStepTest, LeavesNoPartOfTheEntry) {
+  faultArm(GetParam().fault, 0);
   EXPECT_EQ(registerIn("a 1/tcp\nlast", "foo", 80, "tcp", "a comment"), "a 1/tcp\nlast");
 }
+
+INSTANTIATE_TEST_SUITE_P(Faults, FailedStepTest,
+                         ::testing::Values(FailedStep{"Lock", FaultPoint::FileLock},
+                                           FailedStep{"Write", FaultPoint::StreamWrite},
+                                           FailedStep{"Sync", FaultPoint::StreamSync},
+                                           FailedStep{"Close", FaultPoint::StreamClose}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(RegisterServiceTest, FileSystemWithoutLocksIsUpdatedWithoutOne) {
+  faultArm(FaultPoint::FileLockMissing, 0);
+  EXPECT_EQ(registerIn("a 1/tcp\n", "foo", 80, "tcp", ""), "a 1/tcp\nfoo 80/tcp" + textNewline());
+}
+
+TEST_F(RegisterServiceTest, LockHeldPastTheWaitLeavesTheFileAlone) {
+  ASSERT_TRUE(writeFile(path(), kExample));
+  testing::LockHolder holder(path());
+  ASSERT_TRUE(holder.locked());
+  EXPECT_EQ(registerServiceWaiting(50, path().c_str(), "foo", 80, "tcp", ""), 0);
+  EXPECT_EQ(readFile(path()), kExample);
+}
+
+TEST_F(RegisterServiceTest, LockReleasedWithinTheWaitLetsTheEntryIn) {
+  ASSERT_TRUE(writeFile(path(), "a 1/tcp\n"));
+  testing::LockHolder holder(path());
+  ASSERT_TRUE(holder.locked());
+  std::thread releaser([&holder] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    holder.release();
+  });
+  EXPECT_EQ(registerServiceWaiting(20000, path().c_str(), "foo", 80, "tcp", ""), 0);
+  releaser.join();
+  EXPECT_EQ(readFile(path()), "a 1/tcp\nfoo 80/tcp" + textNewline());
+}
+
+struct ForgedFields {
+  const char* label;
+  const char* name;
+  const char* protocol;
+  const char* comment;
+};
+
+class ForgedFieldsTest : public RegisterServiceTest,
+                         public ::testing::WithParamInterface<ForgedFields> {};
+
+// Fields that would not read back as one entry for exactly this service.
+TEST_P(ForgedFieldsTest, WriteNothing) {
+  const ForgedFields& f = GetParam();
+  EXPECT_EQ(registerIn(kExample, f.name, 80, f.protocol, f.comment), kExample);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, ForgedFieldsTest,
+    ::testing::Values(ForgedFields{"CommentWithLineFeed", "foo", "tcp", "x\nevil 666/tcp"},
+                      ForgedFields{"CommentWithReturn", "foo", "tcp", "x\revil 666/tcp"},
+                      ForgedFields{"NameWithLineFeed", "foo\nevil", "tcp", ""},
+                      ForgedFields{"NameWithBlank", "foo evil", "tcp", ""},
+                      ForgedFields{"NameWithTab", "foo\t", "tcp", ""},
+                      ForgedFields{"NameWithHash", "foo#x", "tcp", ""},
+                      ForgedFields{"ProtocolWithBlank", "foo", "tcp 666/udp", ""},
+                      ForgedFields{"ProtocolWithHash", "foo", "tcp#", ""},
+                      ForgedFields{"ProtocolWithReturn", "foo", "tcp\r", ""}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(RegisterServiceTest, CommentMayHoldBlanksAndHashes) {
+  EXPECT_EQ(registerIn("", "foo", 80, "tcp", "a # b"),
+            placed({{0, "foo"}, {19, "80/tcp"}, {52, "#a # b"}}) + textNewline());
+}
+
+struct FileEndCase {
+  const char* label;
+  std::string before;
+  std::string separator;  // what ends the last line before the entry
+  std::string newline;    // what ends the entry
+};
+
+class FileEndTest : public RegisterServiceTest,
+                    public ::testing::WithParamInterface<FileEndCase> {};
+
+TEST_P(FileEndTest, EntryStartsOnALineOfItsOwnWithTheFilesLineEnd) {
+  const FileEndCase& c = GetParam();
+  // The entries' slash at column 3 leaves one blank between name and port.
+  EXPECT_EQ(registerIn(c.before, "foo", 80, "tcp", ""),
+            c.before + c.separator + "foo 80/tcp" + c.newline);
+}
+
+// The CR LF that ends the file, split between two 1023-byte pieces; a CR
+// with nothing after it (a CR LF cut off: on POSIX only its LF is added; on
+// Windows text mode writes the LF as CR LF); a last piece that begins with a
+// NUL byte.
+INSTANTIATE_TEST_SUITE_P(
+    Files, FileEndTest,
+    ::testing::Values(FileEndCase{"CrLfSplitBetweenPieces",
+                                  "b 2/tcp" + std::string(1015, ' ') + "\r\n", "", "\r\n"},
+                      FileEndCase{"BareReturnAtTheEnd", "a 1/tcp\r\nb 2/tcp\r", textNewline(),
+                                  "\r\n"},
+                      FileEndCase{"LastPieceStartsWithNul", std::string("a 1/tcp\n\0junk", 13),
+                                  textNewline(), textNewline()}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(RegisterServiceTest, EntryTooLongForTheLineIsNeverWrittenCut) {
   std::string name(1100, 'n');

@@ -1,14 +1,17 @@
-// The platform operations the tool needs: environment variables and the
-// directory seam.
+// The platform operations the tool needs: environment variables, the
+// directory seam, and the services file's writer lock.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "sys/directories.h"
 #include "sys/environment.h"
+#include "sys/file_lock.h"
 #include "sys/seam.h"
 #include "tests/support/fault_guard.h"
+#include "tests/utils/files.h"
 
 namespace volsten {
 namespace {
@@ -84,6 +87,29 @@ TEST_F(SysDirectoriesTest, FaultPointsFailEachQuery) {
   EXPECT_FALSE(sysSystemDirectory(dir, sizeof dir));
   faultArm(FaultPoint::WindowsDirectory, 0);
   EXPECT_FALSE(sysWindowsDirectory(dir, sizeof dir));
+}
+
+// The lock lives on a handle of its own: closing the stream it was taken
+// through keeps it, so that a writer can still undo its append under it.
+TEST(SysFileLockTest, OutlivesItsStreamAndExcludesOtherWritersUntilReleased) {
+  testing::TempDir dir;
+  ASSERT_TRUE(dir.ok());
+  const std::string path = dir.path("services");
+  ASSERT_TRUE(testing::writeFile(path, "0123456789"));
+  std::FILE* first = std::fopen(path.c_str(), "r+");
+  std::FILE* second = std::fopen(path.c_str(), "r+");
+  ASSERT_TRUE(first != nullptr && second != nullptr);
+  SysFileLock held, waiting;
+  ASSERT_EQ(sysFileLock(first, 0, &held), SysFileLockResult::Locked);
+  std::fclose(first);
+  EXPECT_EQ(sysFileLock(second, 30, &waiting), SysFileLockResult::Refused);
+  EXPECT_EQ(waiting.handle, 0u);
+  EXPECT_TRUE(sysFileCutBack(&held, 4));
+  sysFileUnlock(&held);
+  ASSERT_EQ(sysFileLock(second, 0, &waiting), SysFileLockResult::Locked);
+  std::fclose(second);
+  sysFileUnlock(&waiting);
+  EXPECT_EQ(testing::readFile(path), "0123");
 }
 
 }  // namespace
