@@ -33,11 +33,14 @@ int32_t* attachCount(char* block) { return reinterpret_cast<int32_t*>(block); }
 
 }  // namespace
 
+char* HandleTableCore::slotAt(char* slots, int32_t index) const {
+  return slots + static_cast<size_t>(index) * slotSize_;
+}
+
 // In-use words are written under the mutex and read without it by
 // validate, hence atomic.
 std::atomic_ref<int32_t> HandleTableCore::inUseWord(char* slots, int32_t index) const {
-  return std::atomic_ref<int32_t>(
-      *reinterpret_cast<int32_t*>(slots + static_cast<size_t>(index) * slotSize_));
+  return std::atomic_ref<int32_t>(*reinterpret_cast<int32_t*>(slotAt(slots, index)));
 }
 
 // Threads racing through the first attach may each create a mutex; the first
@@ -122,8 +125,7 @@ bool HandleTableCore::validate(DiagContext* diag, int32_t handle) const {
 
 void* HandleTableCore::recordOf(DiagContext* diag, int32_t handle) const {
   if (!validate(diag, handle)) return nullptr;
-  char* slots = slots_.load(std::memory_order_acquire);
-  return slots + static_cast<size_t>(handle - 1) * slotSize_ + recordOffset_;
+  return slotAt(slots_.load(std::memory_order_acquire), handle - 1) + recordOffset_;
 }
 
 int32_t HandleTableCore::allocate(DiagContext* diag) {
@@ -160,8 +162,7 @@ bool HandleTableCore::release(DiagContext* diag, int32_t handle) {
   // allocate hands out a zero record.
   char* slots = slots_.load(std::memory_order_relaxed);
   if (slots != nullptr) {
-    char* slot = slots + static_cast<size_t>(handle - 1) * slotSize_;
-    std::memset(slot + recordOffset_, 0, slotSize_ - recordOffset_);
+    std::memset(slotAt(slots, handle - 1) + recordOffset_, 0, slotSize_ - recordOffset_);
     inUseWord(slots, handle - 1).store(0, std::memory_order_release);
   }
   unlock(diag, mutex);

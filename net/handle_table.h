@@ -50,6 +50,7 @@ class HandleTableCore {
   bool hasType(DiagContext* diag, int32_t handle, uint8_t type) const;
 
  private:
+  char* slotAt(char* slots, int32_t index) const;
   std::atomic_ref<int32_t> inUseWord(char* slots, int32_t index) const;
   SysMutex tableMutex(DiagContext* diag);
   bool createBlock(DiagContext* diag);

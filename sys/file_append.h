@@ -14,9 +14,10 @@ namespace volsten {
 // the disk before returning. The bytes go to the file directly, not through
 // the stream's buffer, which must hold no unwritten data: nothing of them is
 // left for a later close to write. *sizeBefore receives the file's size
-// before the append. When the write or the sync fails the file is cut back
-// to that size and false is returned. Armed fault points: StreamWrite writes
-// half of the text and fails; StreamSync fails the sync.
+// before the append, or -1 when nothing was written. False when the write
+// or the sync failed; the caller undoes the part that may have arrived
+// (sysFileCutBack under the file's lock). Armed fault points: StreamWrite
+// writes half of the text and fails; StreamSync fails the sync.
 bool sysFileAppend(std::FILE* stream, const char* text, int64_t* sizeBefore);
 
 // fclose; false when it failed. An armed StreamClose fault closes the stream

@@ -95,8 +95,9 @@ bool scan(std::FILE* file, const char* name, const char* protocol, EntryColumns*
   return std::ferror(file) == 0;
 }
 
-// Appends the entry at the file's end, whole or not at all; true when it is
-// on the disk. *sizeBefore receives the file's size before. In text mode on
+// Appends the entry at the file's end; true when it is on the disk.
+// *sizeBefore receives the file's size before, or -1 when nothing was
+// written. In text mode on
 // Windows the C runtime hides CR before LF and "\n" is written as CR LF; the
 // POSIX port reads the CR and writes the line end the file's last line has,
 // so a CR LF file stays CR LF there too.
@@ -146,7 +147,9 @@ int registerServiceWaiting(uint32_t lockWaitMilliseconds, const char* path, cons
       scan(file, name, protocol, &columns, &end) &&
       append(file, columns, end,
              EntryFields{name, port, protocol, comment, end.crlf ? "\r\n" : "\n"}, &sizeBefore);
-  if (!sysStreamClose(file) && appended) sysFileCutBack(&lock, sizeBefore);
+  // A failed write, sync or close is undone in one place, under the lock.
+  bool closed = sysStreamClose(file);
+  if (sizeBefore >= 0 && !(appended && closed)) sysFileCutBack(&lock, sizeBefore);
   sysFileUnlock(&lock);
   return 0;
 }

@@ -36,22 +36,15 @@ bool sysFileAppend(std::FILE* stream, const char* text, int64_t* sizeBefore) {
   if (fd < 0 || fstat(fd, &info) != 0) return false;
   *sizeBefore = static_cast<int64_t>(info.st_size);
   size_t n = std::strlen(text);
-  bool ok;
   if (faultShouldFail(FaultPoint::StreamWrite)) {
     // As a disk that fills up: half of it arrives.
     int error = errno;
     writeAt(fd, text, n / 2, info.st_size);
     errno = error;
-    ok = false;
-  } else {
-    ok = writeAt(fd, text, n, info.st_size) && !faultShouldFail(FaultPoint::StreamSync) &&
-         fsync(fd) == 0;
+    return false;
   }
-  if (ok) return true;
-  int error = errno;
-  if (ftruncate(fd, info.st_size) == 0) fsync(fd);
-  errno = error;
-  return false;
+  return writeAt(fd, text, n, info.st_size) && !faultShouldFail(FaultPoint::StreamSync) &&
+         fsync(fd) == 0;
 }
 
 }  // namespace volsten

@@ -35,11 +35,12 @@ bool writeAll(HANDLE file, const char* bytes, DWORD n) {
   return true;
 }
 
-bool seek(HANDLE file, int64_t offset, DWORD from, int64_t* at) {
-  LONG high = static_cast<LONG>(offset >> 32);
-  DWORD low = SetFilePointer(file, static_cast<LONG>(offset & 0xFFFFFFFF), &high, from);
+// Moves the file pointer to the end; *size receives the file's size.
+bool seekToEnd(HANDLE file, int64_t* size) {
+  LONG high = 0;
+  DWORD low = SetFilePointer(file, 0, &high, FILE_END);
   if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return false;
-  if (at != nullptr) *at = (static_cast<int64_t>(high) << 32) | low;
+  *size = (static_cast<int64_t>(high) << 32) | low;
   return true;
 }
 
@@ -52,25 +53,18 @@ bool sysFileAppend(std::FILE* stream, const char* text, int64_t* sizeBefore) {
   if (stream == nullptr || text == nullptr) return false;
   HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
   int64_t size = 0;
-  if (file == INVALID_HANDLE_VALUE || !seek(file, 0, FILE_END, &size)) return false;
+  if (file == INVALID_HANDLE_VALUE || !seekToEnd(file, &size)) return false;
   *sizeBefore = size;
   std::string bytes = asTextMode(text);
   auto n = static_cast<DWORD>(bytes.size());
-  bool ok;
   if (faultShouldFail(FaultPoint::StreamWrite)) {
     // As a disk that fills up: half of it arrives.
     writeAll(file, bytes.data(), n / 2);
     SetLastError(ERROR_HANDLE_DISK_FULL);
-    ok = false;
-  } else {
-    ok = writeAll(file, bytes.data(), n) && !faultShouldFail(FaultPoint::StreamSync) &&
-         FlushFileBuffers(file);
+    return false;
   }
-  if (ok) return true;
-  DWORD error = GetLastError();
-  if (seek(file, size, FILE_BEGIN, nullptr) && SetEndOfFile(file)) FlushFileBuffers(file);
-  SetLastError(error);
-  return false;
+  return writeAll(file, bytes.data(), n) && !faultShouldFail(FaultPoint::StreamSync) &&
+         FlushFileBuffers(file);
 }
 
 }  // namespace volsten
