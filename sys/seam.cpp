@@ -49,6 +49,7 @@ void sysSeamSetChildStartHook(const SysChildStartHook* hook) {
 void sysSeamReset() {
   directorySeam = DirectorySeam{};
   sysSeamSetChildStartHook(nullptr);
+  sysSeamResetLibraries();
 }
 
 bool sysSeamDirectory(SysDirectory which, char* out, int32_t size, bool* copied) {

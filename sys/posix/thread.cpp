@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <pthread.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "sys/fault.h"
@@ -41,6 +42,8 @@ bool sysThreadStart(SysThreadRoutine routine, uint32_t stackSize, void* argument
   pthread_attr_destroy(&attr);
   if (rc != 0) {
     std::free(start);
+    // pthread_create reports its error as the result; callers read errno.
+    errno = rc;
     return false;
   }
   return true;
