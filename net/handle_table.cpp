@@ -102,9 +102,15 @@ bool HandleTableCore::detach(DiagContext* diag) {
   // Checked again under the lock: another thread's detach may have ended
   // the last attachment meanwhile.
   if (block_ != nullptr && --*attachCount(block_) == 0) {
+    // The block is emptied, not freed: a thread may be validating a handle
+    // that it read the slots for just before this, and must find a slot
+    // not in use rather than freed memory. The next attach reuses it.
     slots_.store(nullptr, std::memory_order_release);
-    std::free(block_);
-    block_ = nullptr;
+    char* slots = block_ + kBlockHeader;
+    for (int32_t i = 0; i < kHandleCount; ++i) {
+      inUseWord(slots, i).store(0, std::memory_order_relaxed);
+      std::memset(slotAt(slots, i) + recordOffset_, 0, slotSize_ - recordOffset_);
+    }
   }
   unlock(diag, mutex);
   return true;
@@ -128,7 +134,9 @@ void* HandleTableCore::recordOf(DiagContext* diag, int32_t handle) const {
   return slotAt(slots_.load(std::memory_order_acquire), handle - 1) + recordOffset_;
 }
 
-int32_t HandleTableCore::allocate(DiagContext* diag) {
+int32_t HandleTableCore::allocate(DiagContext* diag) { return allocateCopy(diag, nullptr, 0); }
+
+int32_t HandleTableCore::allocateCopy(DiagContext* diag, const void* initial, size_t size) {
   SysMutex mutex = mutex_.load(std::memory_order_acquire);
   if (!isAttached() || mutex == nullptr) {
     report(diag, kNetCallOrder, nullptr);
@@ -140,6 +148,10 @@ int32_t HandleTableCore::allocate(DiagContext* diag) {
   for (int32_t i = 0; slots != nullptr && i < kHandleCount; ++i) {
     std::atomic_ref<int32_t> inUse = inUseWord(slots, i);
     if (inUse.load(std::memory_order_relaxed) == 0) {
+      // A free slot's record is zero already (release clears it).
+      if (initial != nullptr) {
+        std::memcpy(slotAt(slots, i) + recordOffset_, initial, size);
+      }
       inUse.store(1, std::memory_order_release);
       handle = i + 1;
       break;
@@ -152,6 +164,19 @@ int32_t HandleTableCore::allocate(DiagContext* diag) {
     report(diag, kNetNoFreeHandles, nullptr);
   }
   return handle;
+}
+
+bool HandleTableCore::visitInUse(DiagContext* diag, Visitor visit, void* user) {
+  SysMutex mutex = mutex_.load(std::memory_order_acquire);
+  if (!isAttached() || mutex == nullptr || !lock(diag, mutex)) return false;
+  char* slots = slots_.load(std::memory_order_relaxed);
+  for (int32_t i = 0; slots != nullptr && i < kHandleCount; ++i) {
+    if (inUseWord(slots, i).load(std::memory_order_relaxed) != 0) {
+      visit(slotAt(slots, i) + recordOffset_, i + 1, user);
+    }
+  }
+  unlock(diag, mutex);
+  return slots != nullptr;
 }
 
 bool HandleTableCore::release(DiagContext* diag, int32_t handle) {

@@ -1,8 +1,10 @@
 // Handle tables: every module of the connection layer names its
 // environments, listeners and connections by handles 1..500 in a process-wide
-// table of its own. The slots exist while at least one attachment is
-// outstanding. One mutex per table, created by the first attach and kept for
-// the life of the process, serialises attach, detach, allocate and release;
+// table of its own. The slots are usable while at least one attachment is
+// outstanding; the last detach empties them. Their memory and the table's
+// mutex, both created by the first attach, are kept for the life of the
+// process, so that a lookup racing with the last detach never reads freed
+// memory. The mutex serialises attach, detach, allocate and release;
 // lookups read without it.
 #pragma once
 
@@ -45,6 +47,18 @@ class HandleTableCore {
   bool release(DiagContext* diag, int32_t handle);
 
  protected:
+  // Allocates a slot whose record is a copy of initial, written under the
+  // mutex before the slot shows as in use: a thread that scans the table
+  // never sees the record half filled.
+  int32_t allocateCopy(DiagContext* diag, const void* initial, size_t size);
+  // Calls visit(record, handle, user) for every slot in use, under the
+  // mutex, so that no slot is handed out or cleared meanwhile. visit may
+  // release the handle it is given (the mutex is recursive). False when the
+  // table is not attached or the mutex fails.
+  using Visitor = void (*)(void* record, int32_t handle, void* user);
+  bool visitInUse(DiagContext* diag, Visitor visit, void* user);
+
+ protected:
   // The record of a slot in use, or null (with the validate messages).
   void* recordOf(DiagContext* diag, int32_t handle) const;
   bool hasType(DiagContext* diag, int32_t handle, uint8_t type) const;
@@ -61,7 +75,8 @@ class HandleTableCore {
   uint32_t recordOffset_;
   // Published once by the first attach that creates it; never cleared.
   std::atomic<SysMutex> mutex_{nullptr};
-  // The attach count, then the slots; read and written only under mutex_.
+  // The attach count, then the slots; allocated once, read and written only
+  // under mutex_.
   char* block_ = nullptr;
   // Set exactly while attached; written under mutex_, read by anyone.
   std::atomic<char*> slots_{nullptr};
@@ -90,6 +105,20 @@ class HandleTable : public HandleTableCore {
   bool checkType(DiagContext* diag, int32_t handle, uint8_t type) const {
     return hasType(diag, handle, type);
   }
+  // For tables that threads share: see allocateCopy and visitInUse.
+  int32_t allocate(DiagContext* diag, const Record& initial) {
+    return allocateCopy(diag, &initial, sizeof initial);
+  }
+  template <typename Visit>
+  bool forEachInUse(DiagContext* diag, Visit&& visit) {
+    return visitInUse(
+        diag,
+        [](void* record, int32_t handle, void* user) {
+          (*static_cast<Visit*>(user))(static_cast<Record*>(record), handle);
+        },
+        &visit);
+  }
+  using HandleTableCore::allocate;
 };
 
 }  // namespace volsten
