@@ -9,6 +9,12 @@
 
 namespace volsten {
 
+// Called on a connection's own thread for every connection a listener
+// accepts; the handler serves it with the transport's receive and send while
+// it runs, and the transport closes it when the handler returns. userData is
+// the listener's, handed on unchanged.
+using ConnectionHandler = void (*)(int32_t connection, uintptr_t userData);
+
 struct TransportOps {
   // Places up to capacity bytes; an error or no data (100) ends the stream,
   // otherwise *received counts the bytes placed (0: try again).
