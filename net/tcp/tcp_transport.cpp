@@ -182,11 +182,12 @@ Status tcpCloseConnection(DiagContext* diag, int32_t connection) {
     if (handle != connection || record->type != HANDLE_CONNECTION) return;
     setClosing(record);
     batch.add(takeSocket(record));
-    // An accepted connection's handle belongs to its service thread, which
+    // Only a client connection (its parent is an environment) is released
+    // here. An accepted one's handle belongs to its service thread, which
     // releases it when the handler returns: released here, it could be
     // handed to a new connection that the service thread would then end.
     SocketRecord* parent = table.lookup(nullptr, record->parent);
-    if (parent == nullptr || parent->type != HANDLE_LISTENER) table.release(diag, handle);
+    if (parent != nullptr && parent->type == HANDLE_ENVIRONMENT) table.release(diag, handle);
   });
   batch.closeAll();
   return finish(diag, STATUS_SUCCESS);

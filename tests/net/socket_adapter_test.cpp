@@ -48,28 +48,6 @@ INSTANTIATE_TEST_SUITE_P(
                       LibraryName{"WS2_32", false}, LibraryName{"KERNEL32.DLL", false},
                       LibraryName{"", false}, LibraryName{nullptr, false}));
 
-TEST(LibrarySeamTest, RefusalsAndOverridesComeFirst) {
-  sysSeamClearLibraryLog();
-  int marker = 0;
-  const char* refused[] = {"wsock32.dll"};
-  const SysExportOverride overrides[] = {{"send", &marker}, {"recv", nullptr}};
-  sysSeamRefuseLibraries(refused, 1);
-  sysSeamOverrideExports(overrides, 2);
-  SysLibrary library = sysLibraryLoad("WS2_32.DLL");
-  EXPECT_EQ(sysLibraryLoad("WSOCK32.DLL"), nullptr);
-  EXPECT_EQ(sysLibraryExport(library, "send"), &marker);
-  EXPECT_EQ(sysLibraryExport(library, "recv"), nullptr);
-  EXPECT_NE(sysLibraryExport(library, "select"), nullptr);
-  EXPECT_EQ(sysLibraryExport(library, "Select"), nullptr);
-  EXPECT_EQ(sysLibraryExport(nullptr, "select"), nullptr);
-  sysLibraryFree(library);
-  SysLibraryLog log = sysSeamLibraryLog();
-  EXPECT_EQ(log.loads, 2);
-  EXPECT_EQ(log.exports, 5);
-  EXPECT_EQ(log.frees, 1);
-  sysSeamReset();
-}
-
 class SocketAdapterTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(loaded_.ok()); }
@@ -145,13 +123,6 @@ const StaleCase kStaleCases[] = {
 INSTANTIATE_TEST_SUITE_P(Calls, StaleValueTest, ::testing::ValuesIn(kStaleCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(SocketAdapterTest, ValuesNeverNamedAreNoSockets) {
-  for (SysSocket s : {SysSocket{0}, SysSocket{1}, SysSocket{0x10000}, kSysInvalidSocket}) {
-    EXPECT_EQ(ws().closeSocket(s), kSysSocketError);
-    EXPECT_EQ(ws().getLastError(), kSysWsaEnotsock);
-  }
-}
-
 TEST_F(SocketAdapterTest, ManyOpenSocketsStayDistinct) {
   std::set<SysSocket> seen;
   for (int i = 0; i < 200; ++i) {
@@ -202,8 +173,6 @@ const ErrorCase kErrors[] = {
      kWsaEnotconn},
     {"RecvNegativeLength", [](ErrorTest& t) { return t.ws().recv(t.open(), nullptr, -1, 0); },
      kSysWsaEinval},
-    {"ShutdownUnknownHow", [](ErrorTest& t) { return t.ws().shutdown(t.open(), 3); },
-     kSysWsaEinval},
     {"SocketNotIpv4", [](ErrorTest& t) { return asResult(t.ws().socket(23, kSysSockStream, 0)); },
      kSysWsaEafnosupport},
     {"SocketNotStream", [](ErrorTest& t) { return asResult(t.ws().socket(kSysAfInet, 2, 0)); },
@@ -223,8 +192,6 @@ const ErrorCase kErrors[] = {
        EXPECT_EQ(length, 16);
        return rc;
      },
-     kSysWsaEfault},
-    {"HostNameNull", [](ErrorTest& t) { return t.ws().getHostByName(nullptr) == nullptr ? -1 : 0; },
      kSysWsaEfault},
 };
 
@@ -254,13 +221,11 @@ INSTANTIATE_TEST_SUITE_P(
     Options, OptionTest,
     ::testing::Values(OptionCase{kSysSolSocket, kSysSoLinger, 4, 0},
                       OptionCase{kSysSolSocket, kSysSoLinger, 2, kSysWsaEfault},
-                      OptionCase{kSysSolSocket, kSysSoKeepAlive, 4, 0},
                       OptionCase{kSysSolSocket, kSysSoReceiveBuffer, 2, kSysWsaEfault},
                       OptionCase{kSysIpProtoTcp, kSysTcpNoDelay, 4, 0},
                       OptionCase{kSysSolSocket, 0x1234, 4, kWsaEnoprotoopt},
                       OptionCase{41, 1, 4, kWsaEnoprotoopt}));
 
-// Without MSG_NOSIGNAL the second send would end the process with SIGPIPE.
 // Under Windows almost any call may overwrite the last error; the adapter's
 // is a value per thread that only the socket calls set.
 TEST_F(SocketAdapterTest, LastErrorIsPerThread) {
@@ -275,6 +240,7 @@ TEST_F(SocketAdapterTest, LastErrorIsPerThread) {
   EXPECT_EQ(ws().getLastError(), kSysWsaEintr);
 }
 
+// Without MSG_NOSIGNAL the second send would end the process with SIGPIPE.
 TEST_F(SocketAdapterTest, SendToAPeerThatIsGoneReportsAReset) {
   ASSERT_TRUE(testing::openConnection(ws(), &c_));
   ASSERT_EQ(ws().closeSocket(c_.server), 0);
@@ -331,15 +297,9 @@ TEST_P(StartupTest, GrantsAtMostTwoTwo) {
 
 INSTANTIATE_TEST_SUITE_P(Versions, StartupTest,
                          ::testing::Values(StartupCase{0x03E8, 0, 0x0202},
-                                           StartupCase{0x0202, 0, 0x0202},
                                            StartupCase{0x0101, 0, 0x0101},
-                                           StartupCase{0x0302, 0, 0x0202},
                                            StartupCase{0x0000, kSysWsaVerNotSupported, 0},
                                            StartupCase{0x0200, kSysWsaVerNotSupported, 0}));
-
-TEST_F(SocketAdapterTest, StartupWithoutDataIsAFault) {
-  EXPECT_EQ(ws().startup(0x0202, nullptr), kSysWsaEfault);
-}
 
 // The services file in the redirected system directory.
 const std::string kServices = std::string("# services of the test\n\nlong 1/tcp ") +
@@ -417,9 +377,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ServiceCase{"vlsn", 0, "Tcp", "Volsten", 5000, "TCP"},
                       ServiceCase{"volsten", 0, "udp", "volsten", 5001, "udp"},
                       ServiceCase{"volsten", 0, nullptr, "Volsten", 5000, "TCP"},
-                      ServiceCase{"indented", 0, "tcp", "indented", 6000, "tcp"},
                       ServiceCase{"ftp", 0, "udp", nullptr, 0, nullptr},
-                      ServiceCase{"case", 0, nullptr, nullptr, 0, nullptr},
                       ServiceCase{"broken", 0, nullptr, nullptr, 0, nullptr},
                       ServiceCase{"toolarge", 0, nullptr, nullptr, 0, nullptr},
                       ServiceCase{"noproto", 0, nullptr, nullptr, 0, nullptr},
