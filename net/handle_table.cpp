@@ -167,10 +167,20 @@ int32_t HandleTableCore::allocateCopy(DiagContext* diag, const void* initial, si
 }
 
 bool HandleTableCore::visitInUse(DiagContext* diag, Visitor visit, void* user) {
+  return visitRange(diag, 1, kHandleCount, visit, user);
+}
+
+bool HandleTableCore::visitHandle(DiagContext* diag, int32_t handle, Visitor visit, void* user) {
+  if (handle < 1 || handle > kHandleCount) return false;
+  return visitRange(diag, handle, handle, visit, user);
+}
+
+bool HandleTableCore::visitRange(DiagContext* diag, int32_t first, int32_t last, Visitor visit,
+                                 void* user) {
   SysMutex mutex = mutex_.load(std::memory_order_acquire);
   if (!isAttached() || mutex == nullptr || !lock(diag, mutex)) return false;
   char* slots = slots_.load(std::memory_order_relaxed);
-  for (int32_t i = 0; slots != nullptr && i < kHandleCount; ++i) {
+  for (int32_t i = first - 1; slots != nullptr && i < last; ++i) {
     if (inUseWord(slots, i).load(std::memory_order_relaxed) != 0) {
       visit(slotAt(slots, i) + recordOffset_, i + 1, user);
     }

@@ -57,6 +57,8 @@ class HandleTableCore {
   // table is not attached or the mutex fails.
   using Visitor = void (*)(void* record, int32_t handle, void* user);
   bool visitInUse(DiagContext* diag, Visitor visit, void* user);
+  // The same for one handle: visit runs only when it is in use.
+  bool visitHandle(DiagContext* diag, int32_t handle, Visitor visit, void* user);
 
  protected:
   // The record of a slot in use, or null (with the validate messages).
@@ -66,6 +68,7 @@ class HandleTableCore {
  private:
   char* slotAt(char* slots, int32_t index) const;
   std::atomic_ref<int32_t> inUseWord(char* slots, int32_t index) const;
+  bool visitRange(DiagContext* diag, int32_t first, int32_t last, Visitor visit, void* user);
   SysMutex tableMutex(DiagContext* diag);
   bool createBlock(DiagContext* diag);
   bool lock(DiagContext* diag, SysMutex mutex);
@@ -115,6 +118,15 @@ class HandleTable : public HandleTableCore {
         diag,
         [](void* record, int32_t handle, void* user) {
           (*static_cast<Visit*>(user))(static_cast<Record*>(record), handle);
+        },
+        &visit);
+  }
+  template <typename Visit>
+  bool withRecord(DiagContext* diag, int32_t handle, Visit&& visit) {
+    return visitHandle(
+        diag, handle,
+        [](void* record, int32_t, void* user) {
+          (*static_cast<Visit*>(user))(static_cast<Record*>(record));
         },
         &visit);
   }

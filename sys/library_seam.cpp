@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "sys/ascii_compare.h"
 #include "sys/seam.h"
 
 namespace volsten {
@@ -32,16 +33,6 @@ void copyCut(char* to, size_t size, const char* from) {
   size_t n = from == nullptr ? 0 : std::min(std::strlen(from), size - 1);
   if (n > 0) std::memcpy(to, from, n);
   to[n] = '\0';
-}
-
-// Windows compares library names without regard to case.
-bool sameName(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    char x = *a >= 'a' && *a <= 'z' ? static_cast<char>(*a - 32) : *a;
-    char y = *b >= 'a' && *b <= 'z' ? static_cast<char>(*b - 32) : *b;
-    if (x != y) return false;
-    if (x == '\0') return true;
-  }
 }
 
 }  // namespace
@@ -84,7 +75,7 @@ bool sysSeamLibraryRefused(const char* name) {
   ++log.loads;
   if (log.tried < kSeamNames) copyCut(log.names[log.tried++], sizeof log.names[0], name);
   for (int32_t i = 0; i < seam.refusedCount; ++i) {
-    if (sameName(seam.refused[i], name)) return true;
+    if (sysSameAsciiText(seam.refused[i], name)) return true;
   }
   return false;
 }

@@ -43,8 +43,8 @@ void closeSocket(SysSocket socket) {
 // closing) or finds the record and closes its socket.
 bool listenerOpen(int32_t listener) {
   bool open = false;
-  tcpHandles().forEachInUse(nullptr, [&](SocketRecord* record, int32_t handle) {
-    if (handle == listener && record->type == HANDLE_LISTENER && !isClosing(record)) open = true;
+  tcpHandles().withRecord(nullptr, listener, [&](SocketRecord* record) {
+    open = record->type == HANDLE_LISTENER && !isClosing(record);
   });
   return open;
 }

@@ -178,8 +178,8 @@ Status tcpCloseConnection(DiagContext* diag, int32_t connection) {
     return finish(diag, STATUS_ERROR);
   }
   SocketBatch batch;
-  table.forEachInUse(diag, [&](SocketRecord* record, int32_t handle) {
-    if (handle != connection || record->type != HANDLE_CONNECTION) return;
+  table.withRecord(diag, connection, [&](SocketRecord* record) {
+    if (record->type != HANDLE_CONNECTION) return;
     setClosing(record);
     batch.add(takeSocket(record));
     // Only a client connection (its parent is an environment) is released
@@ -187,7 +187,7 @@ Status tcpCloseConnection(DiagContext* diag, int32_t connection) {
     // releases it when the handler returns: released here, it could be
     // handed to a new connection that the service thread would then end.
     SocketRecord* parent = table.lookup(nullptr, record->parent);
-    if (parent != nullptr && parent->type == HANDLE_ENVIRONMENT) table.release(diag, handle);
+    if (parent != nullptr && parent->type == HANDLE_ENVIRONMENT) table.release(diag, connection);
   });
   batch.closeAll();
   return finish(diag, STATUS_SUCCESS);

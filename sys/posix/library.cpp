@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "sys/ascii_compare.h"
 #include "sys/posix/socket_exports.h"
 #include "sys/seam.h"
 
@@ -14,15 +15,6 @@ const char kSocketLibrary = 0;
 
 constexpr const char* kSocketLibraryNames[] = {"WS2_32.DLL", "WSOCK32.DLL", "WSOCK32N.DLL"};
 
-// Windows compares library names without regard to case.
-bool sameName(const char* a, const char* b) {
-  auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; };
-  for (; upper(*a) == upper(*b); ++a, ++b) {
-    if (*a == '\0') return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 SysLibrary sysLibraryLoad(const char* name) {
@@ -32,7 +24,7 @@ SysLibrary sysLibraryLoad(const char* name) {
   }
   if (sysSeamLibraryRefused(name)) return nullptr;
   for (const char* known : kSocketLibraryNames) {
-    if (sameName(known, name)) return const_cast<char*>(&kSocketLibrary);
+    if (sysSameAsciiText(known, name)) return const_cast<char*>(&kSocketLibrary);
   }
   errno = ENOENT;
   return nullptr;

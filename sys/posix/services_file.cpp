@@ -4,20 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sys/ascii_compare.h"
+
 namespace volsten {
 namespace {
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool sameText(const char* a, const char* b) {
-  for (; lower(*a) == lower(*b); ++a, ++b) {
-    if (*a == '\0') return true;
-  }
-  return false;
 }
 
 // The next token of the line, NUL-terminated in place; null at the end.
@@ -56,12 +49,12 @@ bool matchLine(char* line, const ServiceQuery& query, bool (*keep)(const Service
   if (portProtocol == nullptr || !parsePortProtocol(portProtocol, &match.port, &match.protocol)) {
     return false;
   }
-  if (query.protocol != nullptr && !sameText(query.protocol, match.protocol)) return false;
-  bool found = query.name != nullptr ? sameText(query.name, name) : query.port == match.port;
+  if (query.protocol != nullptr && !sysSameAsciiText(query.protocol, match.protocol)) return false;
+  bool found = query.name != nullptr ? sysSameAsciiText(query.name, name) : query.port == match.port;
   const char* aliases[kMaxServiceAliases];
   while (const char* alias = nextToken(&at)) {
     if (match.aliasCount < kMaxServiceAliases) aliases[match.aliasCount++] = alias;
-    if (query.name != nullptr && sameText(query.name, alias)) found = true;
+    if (query.name != nullptr && sysSameAsciiText(query.name, alias)) found = true;
   }
   if (!found) return false;
   match.aliases = aliases;
