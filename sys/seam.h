@@ -61,6 +61,10 @@ void sysSeamCaptureMessages(SysMessageCapture* capture);
 
 void sysSeamReset();
 
+// True when the Windows backend runs under wine, which accepts some of the
+// system's checks without making them (tests name what it cannot show).
+bool sysSeamRunsUnderWine();
+
 // For the backends. True when that directory is redirected; *copied then
 // tells whether the redirected directory fit into out (out is empty if not).
 enum class SysDirectory { System, Windows };

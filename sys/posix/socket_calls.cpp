@@ -136,14 +136,10 @@ int SYS_SOCKET_API adapterShutdown(SysSocket s, int how) {
 }
 
 int SYS_SOCKET_API adapterCloseSocket(SysSocket s) {
-  int fd;
-  uint32_t slot;
-  bool othersUsing;
-  if (!socketTableClose(s, &fd, &slot, &othersUsing)) return wsaFail(kSysWsaEnotsock);
   // Wakes the calls blocked on it in other threads; the last of them to end
-  // closes the descriptor. This call holds a use, so fd is still this socket.
-  if (othersUsing) ::shutdown(fd, SHUT_RDWR);
-  int error = socketTableRelease(slot);
+  // closes the descriptor.
+  int error;
+  if (!socketTableShutAndClose(s, &error)) return wsaFail(kSysWsaEnotsock);
   return error == 0 ? 0 : wsaFail(wsaErrorFromErrno(error));
 }
 

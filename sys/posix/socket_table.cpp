@@ -1,5 +1,7 @@
 #include "sys/posix/socket_table.h"
 
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +21,7 @@ constexpr SysSocket kGenerationMask = ~SysSocket{0} >> 16;
 
 struct Entry {
   int fd;
+  uint32_t tag;
   bool open;
   int32_t users;
   SysSocket generation;
@@ -59,7 +62,7 @@ bool grow() {
   if (grown == nullptr) return false;
   table.entries = static_cast<Entry*>(grown);
   for (uint32_t slot = table.capacity; slot < capacity; ++slot) {
-    table.entries[slot] = Entry{-1, false, 0, 1, kNoSlot};
+    table.entries[slot] = Entry{-1, 0, false, 0, 1, kNoSlot};
     pushFree(slot);
   }
   table.capacity = capacity;
@@ -89,7 +92,7 @@ int retire(uint32_t slot) {
 
 }  // namespace
 
-SysSocket socketTableAdd(int fd) {
+SysSocket socketTableAdd(int fd, uint32_t tag) {
   std::lock_guard<std::mutex> hold(tableLock);
   if (table.freeHead == kNoSlot && !grow()) return kSysInvalidSocket;
   uint32_t slot = table.freeHead;
@@ -97,19 +100,21 @@ SysSocket socketTableAdd(int fd) {
   table.freeHead = e.nextFree;
   if (table.freeHead == kNoSlot) table.freeTail = kNoSlot;
   e.fd = fd;
+  e.tag = tag;
   e.open = true;
   e.users = 0;
   e.nextFree = kNoSlot;
   return valueOf(slot);
 }
 
-bool socketTableAcquire(SysSocket s, int* fd, uint32_t* slot) {
+bool socketTableAcquire(SysSocket s, int* fd, uint32_t* slot, uint32_t* tag) {
   std::lock_guard<std::mutex> hold(tableLock);
   uint32_t found = openSlot(s);
   if (found == kNoSlot) return false;
   ++table.entries[found].users;
   *fd = table.entries[found].fd;
   *slot = found;
+  if (tag != nullptr) *tag = table.entries[found].tag;
   return true;
 }
 
@@ -123,11 +128,27 @@ int socketTableRelease(uint32_t slot) {
   }
   // Outside the lock: with SO_LINGER set a close may block for a minute and
   // must not stall the calls on every other socket.
-  if (::close(fd) != 0 && errno != EINTR) return errno;
-  return 0;
+  int saved = errno;
+  int error = ::close(fd) != 0 && errno != EINTR ? errno : 0;
+  errno = saved;
+  return error;
 }
 
-bool socketTableClose(SysSocket s, int* fd, uint32_t* slot, bool* othersUsing) {
+bool socketTableRetag(uint32_t slot, uint32_t* tag, uint32_t newTag, int fd) {
+  std::lock_guard<std::mutex> hold(tableLock);
+  Entry& e = table.entries[slot];
+  if (!e.open || e.tag != *tag) {
+    *tag = e.open ? e.tag : 0;
+    return false;
+  }
+  // Under the lock, so that a close's shutdown reaches the new socket. No
+  // caller replaces a socket that lingers, so dup3's close of it is quick.
+  if (fd >= 0 && ::dup3(fd, e.fd, O_CLOEXEC) < 0) return false;
+  e.tag = newTag;
+  return true;
+}
+
+bool socketTableClose(SysSocket s, int* fd, uint32_t* slot, bool* othersUsing, uint32_t* tag) {
   std::lock_guard<std::mutex> hold(tableLock);
   uint32_t found = openSlot(s);
   if (found == kNoSlot) return false;
@@ -137,6 +158,18 @@ bool socketTableClose(SysSocket s, int* fd, uint32_t* slot, bool* othersUsing) {
   ++e.users;
   *fd = e.fd;
   *slot = found;
+  if (tag != nullptr) *tag = e.tag;
+  return true;
+}
+
+bool socketTableShutAndClose(SysSocket s, int* closeError, uint32_t* tag) {
+  int fd;
+  uint32_t slot;
+  bool othersUsing;
+  if (!socketTableClose(s, &fd, &slot, &othersUsing, tag)) return false;
+  // This call holds a use, so fd is still this socket.
+  if (othersUsing) ::shutdown(fd, SHUT_RDWR);
+  *closeError = socketTableRelease(slot);
   return true;
 }
 
