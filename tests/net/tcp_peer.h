@@ -15,19 +15,9 @@
 #include "base/str.h"
 #include "net/tcp/tcp_transport.h"
 #include "tests/support/diag_reader.h"
+#include "tests/support/eventually.h"
 
 namespace volsten::testing {
-
-// Waits for a state that other threads bring about; false if it never comes.
-template <typename Condition>
-bool eventually(Condition condition, std::chrono::seconds limit = std::chrono::seconds(20)) {
-  auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 struct EchoState {
   std::atomic<int> served{0};
@@ -95,11 +85,7 @@ class LoopbackServer : public ::testing::Test {
     if (bytes != nullptr) bytes->assign(buffer, n > 0 ? static_cast<size_t>(n) : 0);
     return status;
   }
-  std::string messages() {
-    std::string all;
-    for (const SeenRecord& r : recordsOf(diag_)) all += r.state + " " + r.message + "\n";
-    return all;
-  }
+  std::string messages() { return testing::messagesOf(diag_); }
   // Drops the records, so that the next call starts from a clean context.
   void freshContext() { diagClear(diag_); }
 

@@ -27,4 +27,12 @@ inline std::vector<SeenRecord> recordsOf(DiagContext* context) {
   return seen;
 }
 
+// Every record as "state message" lines, for failure output and whole-text
+// comparisons.
+inline std::string messagesOf(DiagContext* context) {
+  std::string all;
+  for (const SeenRecord& r : recordsOf(context)) all += r.state + " " + r.message + "\n";
+  return all;
+}
+
 }  // namespace volsten::testing
