@@ -76,9 +76,10 @@ void pipeServiceThread(void* argument) {
   dropForThread();
 }
 
-// Hands the connected instance to a new service thread. False when the
-// listener must stop: it is closing, or there is no memory for the block.
-bool handOff(int32_t listener, SysNamedPipe instance) {
+// Hands the listener's connected instance to a new service thread. False
+// when the listener must stop: it is closing, or there is no memory for the
+// block.
+bool handOff(int32_t listener) {
   auto* block = static_cast<PipeRecord*>(generalAlloc(sizeof(PipeRecord)));
   if (block == nullptr) return false;
   bool started = false;
@@ -98,7 +99,7 @@ bool handOff(int32_t listener, SysNamedPipe instance) {
       started = threadStart(pipeServiceThread, 0, block) != 0;
       // Not started: the instance stays with the listener, connected, and
       // the next pass tries again.
-      if (!started) putPipe(record, instance);
+      if (!started) putPipe(record, block->pipe);
     }
   }
   if (!started) {
@@ -151,7 +152,7 @@ bool listenOnce(const ListenerStart& start) {
     createInstance(start.listener, start.name);
     return true;
   }
-  return awaitClient(start.listener, instance) && handOff(start.listener, instance);
+  return awaitClient(start.listener, instance) && handOff(start.listener);
 }
 
 // Ends every connection the listener accepted (they are cut off, not
