@@ -189,6 +189,18 @@ Status commandFreeEnvironment(DiagContext* diag, int32_t environment) {
   return finish(diag, done);
 }
 
+int32_t commandAdoptStandardStreams(DiagContext* diag, int32_t environment) {
+  if (!table.checkType(diag, environment, HANDLE_ENVIRONMENT)) return 0;
+  CommandRecord initial{};
+  initial.type = HANDLE_CONNECTION;
+  initial.parent = static_cast<uint16_t>(environment);
+  // Only the read and write handles: endConnection closes the pipe ends it
+  // started, and these are none of them.
+  initial.readHandle = sysStdHandle(0);
+  initial.writeHandle = sysStdHandle(1);
+  return table.allocate(diag, initial);
+}
+
 const TransportOps kCommandTransport = {
     commandReceive,         commandSend,          commandConnect,
     commandOpenEnvironment, commandCloseListener, commandCloseConnection,

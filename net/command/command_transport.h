@@ -44,4 +44,10 @@ Status commandFreeEnvironment(DiagContext* diag, int32_t environment);
 
 extern const TransportOps kCommandTransport;
 
+// A connection over this process's own standard input and output, for a
+// server that a client started as its child: receive reads standard input,
+// send writes standard output. Ending it closes neither stream. 0 when the
+// environment is no environment or no handle is free.
+int32_t commandAdoptStandardStreams(DiagContext* diag, int32_t environment);
+
 }  // namespace volsten
