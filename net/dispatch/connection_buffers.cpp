@@ -11,9 +11,6 @@
 namespace volsten {
 namespace {
 
-// Written by the thread that owns the handle and read by pool searches on
-// other threads.
-std::atomic<ConnectionBuffers*> entries[kHandleCount + 1];
 
 void* generalAlloc(size_t size) {
   return faultShouldFail(FaultPoint::GeneralAlloc) ? nullptr : std::calloc(1, size);
@@ -32,6 +29,9 @@ Status flush(DiagContext* diag, ConnectionBuffers* buffers, const TransportOps& 
 
 }  // namespace
 
+std::atomic<ConnectionBuffers*> connectionBuffers[kHandleCount + 1];
+static_assert(kHandleCount + 1 == 501);
+
 ConnectionBuffers* buffersCreate() {
   auto* buffers = static_cast<ConnectionBuffers*>(generalAlloc(sizeof(ConnectionBuffers)));
   if (buffers != nullptr) buffers->refill = 1;
@@ -46,10 +46,6 @@ void buffersDestroy(ConnectionBuffers* buffers) {
   std::free(buffers);
 }
 
-ConnectionBuffers* buffersOf(int32_t handle) {
-  return inRange(handle) ? entries[handle].load(std::memory_order_acquire) : nullptr;
-}
-
 ConnectionBuffers* buffersEnsure(int32_t handle) {
   ConnectionBuffers* buffers = buffersOf(handle);
   if (buffers == nullptr && inRange(handle)) {
@@ -62,11 +58,11 @@ ConnectionBuffers* buffersEnsure(int32_t handle) {
 void buffersAttach(int32_t handle, ConnectionBuffers* buffers) {
   // An entry left by a record that is gone (a connection whose environment
   // was freed while it had users) goes with the handle's new owner.
-  if (inRange(handle)) buffersDestroy(entries[handle].exchange(buffers, std::memory_order_acq_rel));
+  if (inRange(handle)) buffersDestroy(connectionBuffers[handle].exchange(buffers, std::memory_order_acq_rel));
 }
 
 void buffersFree(int32_t handle) {
-  if (inRange(handle)) buffersDestroy(entries[handle].exchange(nullptr, std::memory_order_acq_rel));
+  if (inRange(handle)) buffersDestroy(connectionBuffers[handle].exchange(nullptr, std::memory_order_acq_rel));
 }
 
 Status bufferedSend(DiagContext* diag, ConnectionBuffers* buffers, const TransportOps& ops,
@@ -100,6 +96,7 @@ Status bufferedReceive(DiagContext* diag, ConnectionBuffers* buffers, const Tran
     buffers->receiveBuffer = static_cast<char*>(generalAlloc(kConnectionBufferSize));
     if (buffers->receiveBuffer == nullptr) return diag != nullptr ? diagStatus(diag) : STATUS_ERROR;
   }
+  if (takeBuffered(buffers, buffer, length)) return diagStatus(diag);
   while (length > 0) {
     if (buffers->ended) {
       diagSetStatus(diag, STATUS_NO_DATA);

@@ -4,7 +4,9 @@
 // the pool compares it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <cstring>
 
 #include "base/diag.h"
 #include "net/transport_ops.h"
@@ -33,14 +35,38 @@ ConnectionBuffers* buffersCreate();
 // Frees its heap, its buffers and itself.
 void buffersDestroy(ConnectionBuffers* buffers);
 
+// The entries, written by the thread that owns the handle and read by pool
+// searches on other threads.
+extern std::atomic<ConnectionBuffers*> connectionBuffers[501];
+
 // The entry of a handle (1..500), or null.
-ConnectionBuffers* buffersOf(int32_t handle);
+inline ConnectionBuffers* buffersOf(int32_t handle) {
+  return handle >= 1 && handle <= 500 ? connectionBuffers[handle].load(std::memory_order_acquire)
+                                      : nullptr;
+}
 // The entry, made when there is none; null when there is no memory.
 ConnectionBuffers* buffersEnsure(int32_t handle);
 // Replaces (and destroys) what the entry held.
 void buffersAttach(int32_t handle, ConnectionBuffers* buffers);
 // Destroys the entry and clears it.
 void buffersFree(int32_t handle);
+
+// Serves length bytes from what the last transport read left, when more
+// than that is left (so the buffer never runs dry here): false otherwise,
+// with nothing taken.
+// Inline: it is the whole of a byte-sized read.
+inline bool takeBuffered(ConnectionBuffers* buffers, char* buffer, int32_t length) {
+  if (buffers == nullptr || buffers->ended || buffers->refill ||
+      buffers->receiveFill - buffers->receivePosition <= length) {
+    return false;
+  }
+  if (buffer != nullptr) {
+    std::memcpy(buffer, buffers->receiveBuffer + buffers->receivePosition,
+                static_cast<size_t>(length));
+  }
+  buffers->receivePosition += length;
+  return true;
+}
 
 // The buffered halves of send and receive, over the connection's transport.
 Status bufferedSend(DiagContext* diag, ConnectionBuffers* buffers, const TransportOps& ops,

@@ -229,9 +229,18 @@ Status send(DiagContext* diag, int32_t connection, const char* data, int32_t len
 }
 
 Status receive(DiagContext* diag, int32_t connection, char* buffer, int32_t length) {
-  if (!table.checkType(diag, connection, HANDLE_CONNECTION)) return statusOr(diag, STATUS_ERROR);
-  if (length <= 0) return diagStatus(diag);
+  // The request layer reads one byte per call: a connection with the bytes
+  // already buffered is served after one look at its slot.
+  const DispatcherRecord* record = table.lookup(nullptr, connection);
+  if (record != nullptr && record->type == HANDLE_CONNECTION && length > 0 &&
+      takeBuffered(buffersOf(connection), buffer, length)) {
+    return diagStatus(diag);
+  }
   Route route;
+  if (length <= 0) {
+    table.checkType(diag, connection, HANDLE_CONNECTION);
+    return diagStatus(diag);
+  }
   if (!routeOf(diag, connection, &route)) return statusOr(diag, STATUS_ERROR);
   if (route.ops == nullptr) {
     diagSetStatus(diag, STATUS_NO_DATA);
