@@ -8,31 +8,20 @@
 // never reads must not hold up every other close of the module.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "net/pipe/pipe_transport.h"
+#include "net/shared_fields.h"
 #include "sys/mutex.h"
 
 namespace volsten {
 
-inline SysNamedPipe pipeOf(PipeRecord* record) {
-  return std::atomic_ref<SysNamedPipe>(record->pipe).load(std::memory_order_acquire);
-}
+inline SysNamedPipe pipeOf(PipeRecord* record) { return sharedLoad(record->pipe); }
 // Leaves kSysNoNamedPipe behind; whoever takes a pipe ends it.
 inline SysNamedPipe takePipe(PipeRecord* record) {
-  return std::atomic_ref<SysNamedPipe>(record->pipe).exchange(kSysNoNamedPipe,
-                                                              std::memory_order_acq_rel);
+  return sharedTake(record->pipe, kSysNoNamedPipe);
 }
-inline void putPipe(PipeRecord* record, SysNamedPipe pipe) {
-  std::atomic_ref<SysNamedPipe>(record->pipe).store(pipe, std::memory_order_release);
-}
-inline bool isClosing(PipeRecord* record) {
-  return std::atomic_ref<int32_t>(record->closing).load(std::memory_order_acquire) != 0;
-}
-inline void setClosing(PipeRecord* record) {
-  std::atomic_ref<int32_t>(record->closing).store(1, std::memory_order_release);
-}
+inline void putPipe(PipeRecord* record, SysNamedPipe pipe) { sharedStore(record->pipe, pipe); }
 
 // Takes a hold on the module lock, creating the lock when there was none
 // ("Semaphoren Fehler: " and false when it cannot be made).

@@ -6,26 +6,17 @@
 // must not hold up every other thread's handles.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
+#include "net/shared_fields.h"
 #include "net/tcp/tcp_transport.h"
 
 namespace volsten {
 
-inline SysSocket socketOf(SocketRecord* record) {
-  return std::atomic_ref<SysSocket>(record->socket).load(std::memory_order_acquire);
-}
+inline SysSocket socketOf(SocketRecord* record) { return sharedLoad(record->socket); }
 // Leaves kSysInvalidSocket behind; whoever takes a socket closes it.
 inline SysSocket takeSocket(SocketRecord* record) {
-  return std::atomic_ref<SysSocket>(record->socket).exchange(kSysInvalidSocket,
-                                                             std::memory_order_acq_rel);
-}
-inline bool isClosing(SocketRecord* record) {
-  return std::atomic_ref<int32_t>(record->closing).load(std::memory_order_acquire) != 0;
-}
-inline void setClosing(SocketRecord* record) {
-  std::atomic_ref<int32_t>(record->closing).store(1, std::memory_order_release);
+  return sharedTake(record->socket, kSysInvalidSocket);
 }
 
 // Sockets taken out of records, to be closed once the table is unlocked.
