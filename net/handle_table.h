@@ -133,4 +133,16 @@ class HandleTable : public HandleTableCore {
   using HandleTableCore::allocate;
 };
 
+// Releases a connection that a close has ended, when it is a client's (its
+// parent is an environment). An accepted one's handle belongs to its
+// service thread, which releases it when the handler returns: released
+// here, it could be handed to a new connection that the thread would then
+// end. Runs under the table's mutex (inside withRecord).
+template <typename Record>
+void releaseClientConnection(HandleTable<Record>& table, DiagContext* diag, int32_t handle,
+                             const Record* record) {
+  const Record* parent = table.lookup(nullptr, record->parent);
+  if (parent != nullptr && parent->type == HANDLE_ENVIRONMENT) table.release(diag, handle);
+}
+
 }  // namespace volsten

@@ -15,6 +15,13 @@ namespace volsten {
 // the listener's, handed on unchanged.
 using ConnectionHandler = void (*)(int32_t connection, uintptr_t userData);
 
+// The status an operation ends with. Without a context no record carries
+// a failure, so the outcome itself is the status: a caller reading a closed
+// stream must see it end.
+inline Status transportStatus(DiagContext* diag, Status outcome) {
+  return diag != nullptr ? diagStatus(diag) : outcome;
+}
+
 struct TransportOps {
   // Places up to capacity bytes; an error or no data (100) ends the stream,
   // otherwise *received counts the bytes placed (0: try again).

@@ -121,9 +121,6 @@ void freeTransportEnvironments(DiagContext* diag, const DispatcherRecord& enviro
   }
 }
 
-Status statusOr(DiagContext* diag, Status outcome) {
-  return diag != nullptr ? diagStatus(diag) : outcome;
-}
 
 }  // namespace
 
@@ -223,7 +220,7 @@ int32_t connect(DiagContext* diag, int32_t environment, const char* text, int32_
 
 Status send(DiagContext* diag, int32_t connection, const char* data, int32_t length) {
   Route route;
-  if (!routeOf(diag, connection, &route)) return statusOr(diag, STATUS_ERROR);
+  if (!routeOf(diag, connection, &route)) return transportStatus(diag, STATUS_ERROR);
   if (route.ops == nullptr) return diagStatus(diag);
   return bufferedSend(diag, route.buffers, *route.ops, route.transportConnection, data, length);
 }
@@ -241,10 +238,10 @@ Status receive(DiagContext* diag, int32_t connection, char* buffer, int32_t leng
     table.checkType(diag, connection, HANDLE_CONNECTION);
     return diagStatus(diag);
   }
-  if (!routeOf(diag, connection, &route)) return statusOr(diag, STATUS_ERROR);
+  if (!routeOf(diag, connection, &route)) return transportStatus(diag, STATUS_ERROR);
   if (route.ops == nullptr) {
     diagSetStatus(diag, STATUS_NO_DATA);
-    return statusOr(diag, STATUS_NO_DATA);
+    return transportStatus(diag, STATUS_NO_DATA);
   }
   return bufferedReceive(diag, route.buffers, *route.ops, route.transportConnection, buffer,
                          length);
@@ -273,7 +270,7 @@ Status disconnect(DiagContext* diag, int32_t connection) {
 Status freeEnvironment(DiagContext* diag, int32_t environment) {
   DispatcherRecord* record = table.lookup(diag, environment);
   if (record == nullptr || !table.checkType(diag, environment, HANDLE_ENVIRONMENT)) {
-    return statusOr(diag, STATUS_ERROR);
+    return transportStatus(diag, STATUS_ERROR);
   }
   DispatcherRecord owner = *record;
   int32_t listeners[kHandleCount];

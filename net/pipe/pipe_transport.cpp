@@ -20,25 +20,19 @@ void storeCount(int32_t* received, int32_t count) {
   if (received != nullptr) *received = count;
 }
 
-// Without a context no record carries a failure, so the outcome itself is
-// the status: a caller reading a closed stream must see it end.
-Status finish(DiagContext* diag, Status outcome) {
-  return diag != nullptr ? diagStatus(diag) : outcome;
-}
-
 // A read into no room would come back as 0 bytes, which reads as a peer
 // that closed, and a negative length is no length: both are refused as the
 // system refuses an invalid parameter.
 Status refuseInvalid(DiagContext* diag, const char* tag) {
   sysSetLastError(sysInvalidParameterCode());
   reportPipeError(diag, tag);
-  return finish(diag, STATUS_ERROR);
+  return transportStatus(diag, STATUS_ERROR);
 }
 
 Status noData(DiagContext* diag, int32_t* received) {
   diagSetStatus(diag, STATUS_NO_DATA);
   storeCount(received, 0);
-  return finish(diag, STATUS_NO_DATA);
+  return transportStatus(diag, STATUS_NO_DATA);
 }
 
 }  // namespace
@@ -46,7 +40,7 @@ Status noData(DiagContext* diag, int32_t* received) {
 Status pipeReceive(DiagContext* diag, int32_t connection, char* buffer, int32_t capacity,
                    int32_t* received) {
   PipeRecord* record = recordOfType(diag, connection, HANDLE_CONNECTION);
-  if (record == nullptr) return finish(diag, STATUS_ERROR);
+  if (record == nullptr) return transportStatus(diag, STATUS_ERROR);
   SysNamedPipe pipe = pipeOf(record);
   if (isClosing(record) || pipe == kSysNoNamedPipe) return noData(diag, received);
   if (buffer == nullptr || capacity <= 0) {
@@ -65,25 +59,25 @@ Status pipeReceive(DiagContext* diag, int32_t connection, char* buffer, int32_t 
     case SysPipeIo::FailedAfterWait:
       reportPipeError(diag, kPipeTagReceive);
       storeCount(received, 0);
-      return finish(diag, STATUS_ERROR);
+      return transportStatus(diag, STATUS_ERROR);
   }
   if (count == 0) return noData(diag, received);
   storeCount(received, static_cast<int32_t>(count));
-  return finish(diag, STATUS_SUCCESS);
+  return transportStatus(diag, STATUS_SUCCESS);
 }
 
 Status pipeSend(DiagContext* diag, int32_t connection, const char* data, int32_t length) {
   PipeRecord* record = recordOfType(diag, connection, HANDLE_CONNECTION);
-  if (record == nullptr) return finish(diag, STATUS_ERROR);
+  if (record == nullptr) return transportStatus(diag, STATUS_ERROR);
   SysNamedPipe pipe = pipeOf(record);
-  if (isClosing(record) || pipe == kSysNoNamedPipe) return finish(diag, STATUS_SUCCESS);
+  if (isClosing(record) || pipe == kSysNoNamedPipe) return transportStatus(diag, STATUS_SUCCESS);
   if (length < 0 || (data == nullptr && length > 0)) return refuseInvalid(diag, kPipeTagSend);
   if (sysNamedPipeWrite(pipe, data, static_cast<uint32_t>(length)) != SysPipeIo::Done &&
       !isClosing(record)) {
     reportPipeError(diag, kPipeTagSend);
-    return finish(diag, STATUS_ERROR);
+    return transportStatus(diag, STATUS_ERROR);
   }
-  return finish(diag, STATUS_SUCCESS);
+  return transportStatus(diag, STATUS_SUCCESS);
 }
 
 int32_t pipeConnect(DiagContext* diag, int32_t environment, const char* text, int32_t length) {
@@ -140,7 +134,7 @@ int32_t pipeOpenEnvironment(DiagContext* diag) {
 }
 
 Status pipeCloseListener(DiagContext* diag, int32_t listener) {
-  if (recordOfType(diag, listener, HANDLE_LISTENER) == nullptr) return finish(diag, STATUS_ERROR);
+  if (recordOfType(diag, listener, HANDLE_LISTENER) == nullptr) return transportStatus(diag, STATUS_ERROR);
   // The accepted connections are flushed, disconnected and closed before
   // the listener's own instance; their threads release their handles, and
   // the listener's thread, woken by the close, releases the listener's.
@@ -152,13 +146,13 @@ Status pipeCloseListener(DiagContext* diag, int32_t listener) {
   }
   connections.endAll();
   own.endAll();
-  return finish(diag, STATUS_SUCCESS);
+  return transportStatus(diag, STATUS_SUCCESS);
 }
 
 Status pipeCloseConnection(DiagContext* diag, int32_t connection) {
   HandleTable<PipeRecord>& table = pipeHandles();
   if (recordOfType(diag, connection, HANDLE_CONNECTION) == nullptr) {
-    return finish(diag, STATUS_ERROR);
+    return transportStatus(diag, STATUS_ERROR);
   }
   PipeBatch taken(PipeEnd::Close);
   {
@@ -167,23 +161,18 @@ Status pipeCloseConnection(DiagContext* diag, int32_t connection) {
       if (record->type != HANDLE_CONNECTION) return;
       setClosing(record);
       taken.add(takePipe(record));
-      // Only a client connection (its parent is an environment) is released
-      // here. An accepted one's handle belongs to its service thread, which
-      // releases it when the handler returns: released here, it could be
-      // handed to a new connection that the service thread would then end.
-      PipeRecord* parent = table.lookup(nullptr, record->parent);
-      if (parent != nullptr && parent->type == HANDLE_ENVIRONMENT) table.release(diag, connection);
+      releaseClientConnection(table, diag, connection, record);
     });
   }
   taken.endAll();
-  return finish(diag, STATUS_SUCCESS);
+  return transportStatus(diag, STATUS_SUCCESS);
 }
 
 Status pipeFreeEnvironment(DiagContext* diag, int32_t environment) {
   HandleTable<PipeRecord>& table = pipeHandles();
   if (table.lookup(diag, environment) == nullptr ||
       !table.checkType(diag, environment, HANDLE_ENVIRONMENT)) {
-    return finish(diag, STATUS_ERROR);
+    return transportStatus(diag, STATUS_ERROR);
   }
   PipeBatch clients(PipeEnd::Close);
   PipeBatch accepted(PipeEnd::FlushDisconnectClose);
@@ -212,7 +201,7 @@ Status pipeFreeEnvironment(DiagContext* diag, int32_t environment) {
   table.release(diag, environment);
   table.detach(diag);
   moduleDrop();
-  return finish(diag, STATUS_SUCCESS);
+  return transportStatus(diag, STATUS_SUCCESS);
 }
 
 const TransportOps kPipeTransport = {

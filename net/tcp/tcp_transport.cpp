@@ -24,12 +24,6 @@ void storeCount(int32_t* received, int32_t count) {
   if (received != nullptr) *received = count;
 }
 
-// Without a context no record carries a failure, so the outcome itself is
-// the status: a caller reading a closed stream must see it end.
-Status finish(DiagContext* diag, Status outcome) {
-  return diag != nullptr ? diagStatus(diag) : outcome;
-}
-
 }  // namespace
 
 HandleTable<SocketRecord>& tcpHandles() { return table; }
@@ -57,11 +51,11 @@ void takeListenerSockets(DiagContext* diag, int32_t listener, SocketBatch* batch
 Status tcpReceive(DiagContext* diag, int32_t connection, char* buffer, int32_t capacity,
                   int32_t* received) {
   SocketRecord* record = recordOfType(diag, connection, HANDLE_CONNECTION);
-  if (record == nullptr) return finish(diag, STATUS_ERROR);
+  if (record == nullptr) return transportStatus(diag, STATUS_ERROR);
   if (isClosing(record)) {
     diagSetStatus(diag, STATUS_NO_DATA);
     storeCount(received, 0);
-    return finish(diag, STATUS_NO_DATA);
+    return transportStatus(diag, STATUS_NO_DATA);
   }
   const WinsockApi& ws = winsockApi();
   // A read into no room would come back as 0 bytes, which reads as a peer
@@ -70,7 +64,7 @@ Status tcpReceive(DiagContext* diag, int32_t connection, char* buffer, int32_t c
     ws.setLastError(kSysWsaEinval);
     reportSocketError(diag, kTcpTagReceive);
     storeCount(received, -1);
-    return finish(diag, STATUS_ERROR);
+    return transportStatus(diag, STATUS_ERROR);
   }
   SysSocket socket = socketOf(record);
   SysFdSet readable{};
@@ -103,19 +97,19 @@ Status tcpReceive(DiagContext* diag, int32_t connection, char* buffer, int32_t c
     count = -1;
   }
   storeCount(received, count);
-  return finish(diag, outcome);
+  return transportStatus(diag, outcome);
 }
 
 Status tcpSend(DiagContext* diag, int32_t connection, const char* data, int32_t length) {
   SocketRecord* record = recordOfType(diag, connection, HANDLE_CONNECTION);
-  if (record == nullptr) return finish(diag, STATUS_ERROR);
-  if (isClosing(record)) return finish(diag, STATUS_SUCCESS);
+  if (record == nullptr) return transportStatus(diag, STATUS_ERROR);
+  if (isClosing(record)) return transportStatus(diag, STATUS_SUCCESS);
   if (winsockApi().send(socketOf(record), data, length, 0) == kSysSocketError &&
       !isClosing(record)) {
     reportSocketError(diag, kTcpTagSend);
-    return finish(diag, STATUS_ERROR);
+    return transportStatus(diag, STATUS_ERROR);
   }
-  return finish(diag, STATUS_SUCCESS);
+  return transportStatus(diag, STATUS_SUCCESS);
 }
 
 int32_t tcpConnect(DiagContext* diag, int32_t environment, const char* text, int32_t length) {
@@ -164,39 +158,34 @@ int32_t tcpOpenEnvironment(DiagContext* diag) {
 }
 
 Status tcpCloseListener(DiagContext* diag, int32_t listener) {
-  if (recordOfType(diag, listener, HANDLE_LISTENER) == nullptr) return finish(diag, STATUS_ERROR);
+  if (recordOfType(diag, listener, HANDLE_LISTENER) == nullptr) return transportStatus(diag, STATUS_ERROR);
   // The listener's thread finds its socket gone, ends and releases the
   // handle; the accepted connections' threads release theirs.
   SocketBatch batch;
   takeListenerSockets(diag, listener, &batch);
   batch.closeAll();
-  return finish(diag, STATUS_SUCCESS);
+  return transportStatus(diag, STATUS_SUCCESS);
 }
 
 Status tcpCloseConnection(DiagContext* diag, int32_t connection) {
   if (recordOfType(diag, connection, HANDLE_CONNECTION) == nullptr) {
-    return finish(diag, STATUS_ERROR);
+    return transportStatus(diag, STATUS_ERROR);
   }
   SocketBatch batch;
   table.withRecord(diag, connection, [&](SocketRecord* record) {
     if (record->type != HANDLE_CONNECTION) return;
     setClosing(record);
     batch.add(takeSocket(record));
-    // Only a client connection (its parent is an environment) is released
-    // here. An accepted one's handle belongs to its service thread, which
-    // releases it when the handler returns: released here, it could be
-    // handed to a new connection that the service thread would then end.
-    SocketRecord* parent = table.lookup(nullptr, record->parent);
-    if (parent != nullptr && parent->type == HANDLE_ENVIRONMENT) table.release(diag, connection);
+    releaseClientConnection(table, diag, connection, record);
   });
   batch.closeAll();
-  return finish(diag, STATUS_SUCCESS);
+  return transportStatus(diag, STATUS_SUCCESS);
 }
 
 Status tcpFreeEnvironment(DiagContext* diag, int32_t environment) {
   if (table.lookup(diag, environment) == nullptr ||
       !table.checkType(diag, environment, HANDLE_ENVIRONMENT)) {
-    return finish(diag, STATUS_ERROR);
+    return transportStatus(diag, STATUS_ERROR);
   }
   int32_t listeners[kHandleCount];
   int32_t listenerCount = 0;
@@ -216,7 +205,7 @@ Status tcpFreeEnvironment(DiagContext* diag, int32_t environment) {
   table.release(diag, environment);
   table.detach(diag);
   winsockRelease();
-  return finish(diag, STATUS_SUCCESS);
+  return transportStatus(diag, STATUS_SUCCESS);
 }
 
 const TransportOps kTcpTransport = {
