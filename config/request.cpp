@@ -29,8 +29,6 @@ bool connectionsSwitchedOff() {
   return false;
 }
 
-bool endsStream(Status status) { return status < 0 || status == STATUS_NO_DATA; }
-
 // The classic values the server's codes stand for; the host's own errno
 // numbers are these on every platform the library runs on.
 static_assert(EACCES == 13 && EBADF == 9 && EEXIST == 17 && EINVAL == 22 && EMFILE == 24 &&
@@ -97,7 +95,7 @@ Status getString(DiagContext* ctx, int32_t connection, const CodeTable* table, c
   for (;;) {
     char byte = 0;
     outcome = receive(ctx, connection, &byte, 1);
-    if (endsStream(outcome) || byte == '\0') break;
+    if (replyFailed(outcome) || byte == '\0') break;
     // The rest of a long field is read and dropped: the stream stays in step.
     if (stored < room) {
       buffer[stored++] =
@@ -106,6 +104,15 @@ Status getString(DiagContext* ctx, int32_t connection, const CodeTable* table, c
   }
   if (buffer != nullptr && size > 0) buffer[stored] = '\0';
   return transportStatus(ctx, outcome);
+}
+
+Status putCodeByte(DiagContext* ctx, int32_t connection, uint8_t code) {
+  char byte = static_cast<char>(code);
+  return send(ctx, connection, &byte, 1);
+}
+
+Status flushRequest(DiagContext* ctx, int32_t connection) {
+  return send(ctx, connection, nullptr, 0);
 }
 
 void putNumber(DiagContext* ctx, int32_t connection, const CodeTable* table, int32_t value) {
@@ -141,7 +148,7 @@ Status readReplyStatus(DiagContext* ctx, int32_t connection, const CodeTable* ta
   // read reaches target only as the block's outcome.
   DiagContext* scratch = diagCreate(ctx);
   if (scratch == nullptr) return transportStatus(ctx, STATUS_ERROR);
-  auto cut = [scratch] { return endsStream(diagStatus(scratch)); };
+  auto cut = [scratch] { return replyFailed(diagStatus(scratch)); };
 
   auto code = static_cast<int16_t>(getNumber(scratch, connection, table));
   // After a failed read the stream has nothing more to say.

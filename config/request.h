@@ -54,6 +54,15 @@ int32_t getNumber(DiagContext* ctx, int32_t connection, const CodeTable* table);
 // value; codes outside the table give EINVAL (22).
 int32_t getErrorCode(DiagContext* ctx, int32_t connection);
 
+// A code byte, which selects a request, and the flush that ends one; the
+// dispatcher's send underneath.
+Status putCodeByte(DiagContext* ctx, int32_t connection, uint8_t code);
+Status flushRequest(DiagContext* ctx, int32_t connection);
+
+// True for a status that says a reply did not arrive whole: an error, or
+// the stream's end (no data).
+inline bool replyFailed(Status status) { return status < 0 || status == STATUS_NO_DATA; }
+
 // The error-code table alone.
 int32_t errnoOfServerCode(int32_t code);
 

@@ -26,7 +26,7 @@ using testing::ScriptedServer;
 using testing::ScriptStep;
 using testing::SeenRecord;
 
-std::string field(const std::string& text) { return text + std::string(1, '\0'); }
+std::string field(const std::string& text) { return testing::wireField(text); }
 
 class RequestTest : public ::testing::Test {
  protected:

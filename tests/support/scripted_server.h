@@ -20,10 +20,30 @@
 
 namespace volsten::testing {
 
+// A string or number field as it travels: its bytes and one 0x00.
+inline std::string wireField(const std::string& text) { return text + std::string(1, '\0'); }
+
 struct ScriptStep {
   size_t after;  // bytes received in all before the reply is due
   std::string reply;
   bool close = false;
+};
+
+// A script built from the conversation's requests and replies in order,
+// with the bytes the server is to receive in all.
+class Script {
+ public:
+  Script& then(const std::string& request, const std::string& reply, bool close = false) {
+    expected_ += request;
+    steps_.push_back({expected_.size(), reply, close});
+    return *this;
+  }
+  const std::vector<ScriptStep>& steps() const { return steps_; }
+  const std::string& expected() const { return expected_; }
+
+ private:
+  std::vector<ScriptStep> steps_;
+  std::string expected_;
 };
 
 class ScriptedServer {
