@@ -3,12 +3,36 @@
 #include <cstring>
 
 #include "base/str.h"
+#include "config/server_path.h"
 #include "sys/directories.h"
 
 namespace volsten {
 namespace {
 
 constexpr int32_t kWorkSize = 512;
+constexpr int32_t kServerSize = 256;
+
+// A directory //server/rest whose server has a "Connect" value in the
+// profile is joined by that server: "//", the server, "/" and its answer,
+// with "/" in those places whatever the directory used. False for every
+// other directory, which takes the local rule.
+bool joinOnServer(DiagContext* diag, const char* directory, int32_t directoryLength,
+                  const char* name, int32_t nameLength, char* out, int32_t outSize) {
+  char rest[kWorkSize];
+  char server[kServerSize];
+  splitServerPath(directory, directoryLength, rest, sizeof rest, server, sizeof server);
+  if (!hasServerConnect(server, NTS)) return false;
+  char joined[kWorkSize];
+  resolveBase(diag, server, rest, strTrimmedLength(rest, NTS), name, nameLength, joined,
+              sizeof joined);
+  char result[kWorkSize];
+  strCopy(diag, result, kWorkSize, "//", NTS);
+  strAppend(diag, result, kWorkSize, NTS, server, NTS);
+  strAppend(diag, result, kWorkSize, NTS, "/", NTS);
+  strAppend(diag, result, kWorkSize, NTS, joined, NTS);
+  strCopy(diag, out, outSize, result, NTS);
+  return true;
+}
 
 }  // namespace
 
@@ -16,10 +40,9 @@ Status pathJoin(DiagContext* diag, const char* directory, int32_t directoryLengt
                 int32_t nameLength, char* out, int32_t outSize) {
   if (out != nullptr && outSize > 0) std::memset(out, 0, static_cast<size_t>(outSize));
 
-  // Server paths join here. A directory of the form //server/path whose server
-  // has a "Connect" value in the profile is joined by that server, and its
-  // result returned at this point; every other directory, and every directory
-  // while no server is configured, takes the local rule below.
+  if (joinOnServer(diag, directory, directoryLength, name, nameLength, out, outSize)) {
+    return diagStatus(diag);
+  }
 
   char work[kWorkSize];
   strCopy(diag, work, kWorkSize, directory, directoryLength);

@@ -7,8 +7,10 @@
 
 namespace volsten {
 
-// Joins directory and name into out (outSize bytes, zero-filled first). The
-// local rule: one separator goes between them unless the directory already
+// Joins directory and name into out (outSize bytes, zero-filled first). A
+// directory //server/rest on a server configured in the profile is joined by
+// the server itself: "//", the server, "/" and the server's answer. The
+// local rule, for every other directory: one separator goes between them unless the directory already
 // ends in one, and the name's leading separators are dropped; an empty
 // directory leaves the name whole, an empty name leaves the directory. A cut
 // result is reported to diag as "01004". Returns diagStatus(diag).

@@ -10,6 +10,7 @@
 #include "sys/seam.h"
 #include "tests/support/diag_reader.h"
 #include "tests/support/fault_guard.h"
+#include "tests/utils/files.h"
 #include "utils/locate.h"
 #include "utils/options.h"
 
@@ -32,7 +33,17 @@ struct JoinCase {
   const char* joined;  // '|' stands for the system's separator
 };
 
-class PathJoinTest : public ::testing::TestWithParam<JoinCase> {};
+// The Windows directory is an empty one of the test's own, so no profile
+// on the machine configures the servers named below.
+class PathJoinTest : public ::testing::TestWithParam<JoinCase> {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.ok());
+    sysSeamRedirectDirectories(nullptr, dir_.root().string().c_str());
+  }
+  void TearDown() override { sysSeamRedirectDirectories(nullptr, nullptr); }
+  testing::TempDir dir_;
+};
 
 TEST_P(PathJoinTest, JoinsLocally) {
   const JoinCase& c = GetParam();
