@@ -16,6 +16,11 @@ using SysProgram = intptr_t;
 // Returns 0 when the program could not be started.
 SysProgram sysProgramStart(const char* const* argv, const char* outputPath);
 
+// Asks the program to stop: a termination signal on POSIX, which a server
+// catches to stop cleanly; on Windows, where a program without a console
+// of its own gets no Ctrl-C, the process is ended with exit code 1.
+void sysProgramStop(SysProgram program);
+
 // Waits for the program to end and returns its exit code, or -1 when it
 // could not be waited for or ended by a signal. The handle is gone afterwards.
 int32_t sysProgramWait(SysProgram program);

@@ -1,6 +1,7 @@
 #include "sys/run_program.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -25,6 +26,10 @@ SysProgram sysProgramStart(const char* const* argv, const char* outputPath) {
                  : -1;
   posix_spawn_file_actions_destroy(&actions);
   return rc == 0 ? static_cast<SysProgram>(pid) : 0;
+}
+
+void sysProgramStop(SysProgram program) {
+  if (program != 0) kill(static_cast<pid_t>(program), SIGTERM);
 }
 
 int32_t sysProgramWait(SysProgram program) {

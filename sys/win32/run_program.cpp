@@ -74,6 +74,10 @@ SysProgram sysProgramStart(const char* const* argv, const char* outputPath) {
   return reinterpret_cast<SysProgram>(process.hProcess);
 }
 
+void sysProgramStop(SysProgram program) {
+  if (program != 0) TerminateProcess(reinterpret_cast<HANDLE>(program), 1);
+}
+
 int32_t sysProgramWait(SysProgram program) {
   if (program == 0) return -1;
   OwnedHandle process(reinterpret_cast<HANDLE>(program));

@@ -37,6 +37,7 @@ class ProgramStarter {
   ProgramStarter& operator=(const ProgramStarter&) = delete;
 
   bool started() const { return program_ != 0; }
+  SysProgram program() const { return program_; }
   ProgramRun wait() {
     ProgramRun run{sysProgramWait(program_), ""};
     program_ = 0;
