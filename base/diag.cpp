@@ -118,6 +118,15 @@ void diagAdd(DiagContext* context, const char* state, int32_t native, int16_t se
   }
 }
 
+void diagAddRecords(DiagContext* context, const DiagContext* from) {
+  if (context == nullptr || from == nullptr || from->records == nullptr) return;
+  for (const ListNode* node = from->records->first; node != nullptr; node = node->next) {
+    const auto* record = static_cast<const DiagRecord*>(node->item);
+    diagAdd(context, record->state, record->native, record->severity, record->message, nullptr,
+            nullptr);
+  }
+}
+
 void diagClear(DiagContext* context) {
   if (context == nullptr) return;
   context->flags = 0;

@@ -39,14 +39,14 @@ struct DiagRecord {
   int16_t severity;  // SEVERITY_ERROR or SEVERITY_WARNING
   char state[6];     // five characters and a NUL
   int32_t native;
-  char* message;     // NUL-terminated, on the context's heap
-  uint8_t flag;      // 0, not otherwise used
+  char* message;  // NUL-terminated, on the context's heap
+  uint8_t flag;   // 0, not otherwise used
 };
 
 struct DiagContext {
-  TracedHeap* heap;      // holds the context, its list, records and messages
-  KeyedList* records;    // DiagRecord pointers in order of arrival
-  int32_t outOfMemory;   // -1 once "HY001" was reported; never reset
+  TracedHeap* heap;     // holds the context, its list, records and messages
+  KeyedList* records;   // DiagRecord pointers in order of arrival
+  int32_t outOfMemory;  // -1 once "HY001" was reported; never reset
   uint8_t flags;
 };
 
@@ -60,6 +60,9 @@ void diagSetStatus(DiagContext* context, int16_t code);
 void diagAdd(DiagContext* context, const char* state, int32_t native, int16_t severity,
              const char* text1, const char* text2, const char* text3);
 void diagClear(DiagContext* context);
+// Adds a copy of every record of from to context, in order, as diagAdd
+// would; nothing for a null context on either side.
+void diagAddRecords(DiagContext* context, const DiagContext* from);
 
 // Allocation wrappers: the heap and list operations, reporting "HY001" to
 // context when they come back empty.

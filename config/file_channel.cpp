@@ -182,12 +182,17 @@ bool connectRemoteChannel(FileChannel* channel, const char* path) {
   return diagStatus(channel->context) >= 0;
 }
 
-FileChannel* openRemote(FileChannel* channel, const char* path, const char* mode) {
+FileChannel* openRemote(FileChannel* channel, const char* path, const char* mode,
+                        DiagContext* report) {
   channel->kind = kRemote;
   channel->context = diagCreate(nullptr);
   if (channel->context == nullptr) return refuse(channel, ENOMEM);
   DiagContext* ctx = channel->context;
-  if (!connectRemoteChannel(channel, path)) return refuse(channel, EINVAL);
+  auto fail = [&](int error) {
+    diagAddRecords(report, ctx);
+    return refuse(channel, error);
+  };
+  if (!connectRemoteChannel(channel, path)) return fail(EINVAL);
 
   char relative[kPathSize];
   serverRelativePath(path, NTS, relative, sizeof relative);
@@ -197,7 +202,7 @@ FileChannel* openRemote(FileChannel* channel, const char* path, const char* mode
   putString(ctx, connection, table, relative, NTS);
   putString(ctx, connection, table, mode, NTS);
   flushRequest(ctx, connection);
-  if (diagStatus(ctx) < 0) return refuse(channel, EINVAL);
+  if (diagStatus(ctx) < 0) return fail(EINVAL);
 
   // One byte more than a handle holds shows a handle that was cut, which
   // would name another file.
@@ -205,7 +210,7 @@ FileChannel* openRemote(FileChannel* channel, const char* path, const char* mode
   getString(ctx, connection, table, handle, sizeof handle);
   int32_t code = getErrorCode(ctx, connection);
   if (replyFailed(diagStatus(ctx)) || std::strlen(handle) >= static_cast<size_t>(kHandleSize)) {
-    return refuse(channel, EIO);
+    return fail(EIO);
   }
   diagClear(ctx);
   if (std::strcmp(handle, "0") == 0) return refuse(channel, code);
@@ -266,12 +271,16 @@ int remoteResult(FileChannel* channel) {
 }  // namespace
 
 FileChannel* openChannel(const char* path, const char* mode) {
+  return openChannelReporting(path, mode, nullptr);
+}
+
+FileChannel* openChannelReporting(const char* path, const char* mode, DiagContext* report) {
   // The record comes first, so that the profile reads below (each a channel
   // of its own) do not set up and tear down the service every time.
   FileChannel* channel = startChannel(path, mode);
   if (channel == nullptr) return nullptr;
   if (isLocalPath(path, NTS)) return openStream(channel, path, mode);
-  return openRemote(channel, path, mode);
+  return openRemote(channel, path, mode, report);
 }
 
 FileChannel* openLocalChannel(const char* path, const char* mode) {

@@ -13,12 +13,19 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "base/diag.h"
+
 namespace volsten {
 
 struct FileChannel;
 
 // Null with errno set when the file cannot be opened.
 FileChannel* openChannel(const char* path, const char* mode);
+
+// openChannel that also adds the records of a failed remote open (the
+// dispatcher's, the server's, "08001") to report, for callers that show
+// more than errno.
+FileChannel* openChannelReporting(const char* path, const char* mode, DiagContext* report);
 
 // Opens path with the standard library whatever it looks like, never
 // through a server: for files that must be local (the profile).

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "base/list.h"
 #include "base/messages.h"
 #include "base/str.h"
 #include "net/dispatch/dispatcher.h"
@@ -40,20 +39,9 @@ struct ErrorCodeRow {
 };
 // Searched from the top; the row of -1s ends it.
 constexpr ErrorCodeRow kErrorCodes[] = {
-    {0, 0},       {1, EACCES}, {2, EBADF},  {3, EEXIST},  {4, EINVAL}, {5, EMFILE},
-    {6, ENFILE},  {7, ENOENT}, {8, ENOMEM}, {9, ENOSPC},  {10, EXDEV}, {11, ENOENT},
-    {-1, -1},
+    {0, 0},      {1, EACCES}, {2, EBADF},  {3, EEXIST}, {4, EINVAL},  {5, EMFILE}, {6, ENFILE},
+    {7, ENOENT}, {8, ENOMEM}, {9, ENOSPC}, {10, EXDEV}, {11, ENOENT}, {-1, -1},
 };
-
-// Every record of from, into to, in order.
-void copyRecords(DiagContext* from, DiagContext* to) {
-  for (void* p = listMove(from->records, LIST_FIRST, nullptr); p != nullptr;
-       p = listMove(from->records, LIST_NEXT, nullptr)) {
-    auto* record = static_cast<DiagRecord*>(p);
-    diagAdd(to, record->state, record->native, record->severity, record->message, nullptr,
-            nullptr);
-  }
-}
 
 }  // namespace
 
@@ -98,8 +86,7 @@ Status getString(DiagContext* ctx, int32_t connection, const CodeTable* table, c
     if (replyFailed(outcome) || byte == '\0') break;
     // The rest of a long field is read and dropped: the stream stays in step.
     if (stored < room) {
-      buffer[stored++] =
-          static_cast<char>(translateInboundByte(table, static_cast<uint8_t>(byte)));
+      buffer[stored++] = static_cast<char>(translateInboundByte(table, static_cast<uint8_t>(byte)));
     }
   }
   if (buffer != nullptr && size > 0) buffer[stored] = '\0';
@@ -174,7 +161,7 @@ Status readReplyStatus(DiagContext* ctx, int32_t connection, const CodeTable* ta
   Status outcome = code;
   if (cut()) {
     outcome = diagStatus(scratch);
-    copyRecords(scratch, target);
+    diagAddRecords(target, scratch);
   }
   diagSetStatus(target, outcome);
   diagFree(scratch);
