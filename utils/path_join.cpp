@@ -39,11 +39,15 @@ bool joinOnServer(DiagContext* diag, const char* directory, int32_t directoryLen
 Status pathJoin(DiagContext* diag, const char* directory, int32_t directoryLength, const char* name,
                 int32_t nameLength, char* out, int32_t outSize) {
   if (out != nullptr && outSize > 0) std::memset(out, 0, static_cast<size_t>(outSize));
-
   if (joinOnServer(diag, directory, directoryLength, name, nameLength, out, outSize)) {
     return diagStatus(diag);
   }
+  return pathJoinLocal(diag, directory, directoryLength, name, nameLength, out, outSize);
+}
 
+Status pathJoinLocal(DiagContext* diag, const char* directory, int32_t directoryLength,
+                     const char* name, int32_t nameLength, char* out, int32_t outSize) {
+  if (out != nullptr && outSize > 0) std::memset(out, 0, static_cast<size_t>(outSize));
   char work[kWorkSize];
   strCopy(diag, work, kWorkSize, directory, directoryLength);
   if (strTrimmedLength(name, nameLength) > 0) {

@@ -17,4 +17,8 @@ namespace volsten {
 Status pathJoin(DiagContext* diag, const char* directory, int32_t directoryLength, const char* name,
                 int32_t nameLength, char* out, int32_t outSize);
 
+// The local rule alone, for every directory: what a server's own join uses.
+Status pathJoinLocal(DiagContext* diag, const char* directory, int32_t directoryLength,
+                     const char* name, int32_t nameLength, char* out, int32_t outSize);
+
 }  // namespace volsten
