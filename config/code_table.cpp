@@ -84,8 +84,8 @@ uint8_t translateInboundByte(const CodeTable* table, uint8_t byte) {
   return table->inbound[byte];
 }
 
-int32_t translateInboundText(const CodeTable* table, const char* text, int32_t length,
-                             char* buffer, int32_t size) {
+int32_t translateInboundText(const CodeTable* table, const char* text, int32_t length, char* buffer,
+                             int32_t size) {
   if (buffer == nullptr || size <= 0) return 0;
   if (table == nullptr) {
     if (text != buffer) {

@@ -43,8 +43,8 @@ uint8_t translateInboundByte(const CodeTable* table, uint8_t byte);
 // NUL-terminated when length is NTS or when no table is given; with a
 // positive length and a table only the bytes are written, so a region of a
 // larger text can be translated in place.
-int32_t translateInboundText(const CodeTable* table, const char* text, int32_t length,
-                             char* buffer, int32_t size);
+int32_t translateInboundText(const CodeTable* table, const char* text, int32_t length, char* buffer,
+                             int32_t size);
 
 // Test seam: forgets every registered table, as in a new process. Pointers
 // handed out before become meaningless.

@@ -132,8 +132,7 @@ Status resolveBase(DiagContext* ctx, const char* server, const char* directory,
   if (conversation == nullptr) return STATUS_ERROR;
 
   int32_t environment = openEnvironment(conversation, nullptr, 0);
-  int32_t connection =
-      openServerConnection(conversation, environment, table, connectString, NTS);
+  int32_t connection = openServerConnection(conversation, environment, table, connectString, NTS);
   putString(conversation, connection, table, "Base", NTS);
   putCodeByte(conversation, connection, kResolve);
   putString(conversation, connection, table, directory, directoryLength);

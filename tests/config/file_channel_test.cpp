@@ -181,7 +181,8 @@ class RemoteChannelTest : public FileChannelTest {
 TEST_F(RemoteChannelTest, OpensReadsAndClosesThroughTheServer) {
   Script script;
   script.then(openRequest("some/file"), reply("h7", "0"))
-      .then("\x05" + wireField("8") + wireField("h7"), reply("1", "0") + reply("12", "abcdefghij\n"))
+      .then("\x05" + wireField("8") + wireField("h7"),
+            reply("1", "0") + reply("12", "abcdefghij\n"))
       .then("\x05" + wireField("64") + wireField("h7"), reply("1", "0") + reply("4", "end"))
       .then("\x05" + wireField("64") + wireField("h7"), reply("0", "0"))
       .then("\x02" + wireField("h7"), reply("0", "0"));
@@ -225,7 +226,8 @@ struct CutCase {
   friend void PrintTo(const CutCase& c, std::ostream* os) { *os << c.name; }
 };
 
-class RemoteOpenCutTest : public RemoteChannelTest, public ::testing::WithParamInterface<CutCase> {};
+class RemoteOpenCutTest : public RemoteChannelTest,
+                          public ::testing::WithParamInterface<CutCase> {};
 
 TEST_P(RemoteOpenCutTest, AnOpenReplyThatIsNotWholeFailsWithEio) {
   Script script;

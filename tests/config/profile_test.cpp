@@ -53,24 +53,23 @@ TEST_P(ProfileValueTest, FindsTheFirstKeyOfTheFirstSectionOfThatName) {
   EXPECT_EQ(length, static_cast<int32_t>(c.value.find_last_not_of(' ') + 1));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lookups, ProfileValueTest,
-    ::testing::Values(ValueCase{"Server", "Connect", 64, "a;b"},
-                      ValueCase{" Server ", "Connect", 64, "wrong"},
-                      ValueCase{"Server", "Plain", 64, "a"},
-                      ValueCase{"Server", "Doubled", 64, "say \"hi\" now"},
-                      ValueCase{"Server", "Blanks", 64, "padded"},
-                      ValueCase{"Server", "#Key", 64, "1"},
-                      ValueCase{"Server", "Indented", 64, "value"},
-                      ValueCase{"Server", "Open", 64, "unclosed value"},
-                      ValueCase{"Server", "Long", 5, "0123"},
-                      ValueCase{"Server", "Empty", 64, ""},
-                      ValueCase{"Server", "NoValue", 64, "default  "},
-                      ValueCase{"Server", "NoValue2", 64, "default  "},
-                      ValueCase{"Server", "Second", 64, "default  "},
-                      ValueCase{"server", "Connect", 64, "default  "},
-                      ValueCase{"Missing", "Connect", 64, "default  "},
-                      ValueCase{"Other", "Connect", 64, "other"}));
+INSTANTIATE_TEST_SUITE_P(Lookups, ProfileValueTest,
+                         ::testing::Values(ValueCase{"Server", "Connect", 64, "a;b"},
+                                           ValueCase{" Server ", "Connect", 64, "wrong"},
+                                           ValueCase{"Server", "Plain", 64, "a"},
+                                           ValueCase{"Server", "Doubled", 64, "say \"hi\" now"},
+                                           ValueCase{"Server", "Blanks", 64, "padded"},
+                                           ValueCase{"Server", "#Key", 64, "1"},
+                                           ValueCase{"Server", "Indented", 64, "value"},
+                                           ValueCase{"Server", "Open", 64, "unclosed value"},
+                                           ValueCase{"Server", "Long", 5, "0123"},
+                                           ValueCase{"Server", "Empty", 64, ""},
+                                           ValueCase{"Server", "NoValue", 64, "default  "},
+                                           ValueCase{"Server", "NoValue2", 64, "default  "},
+                                           ValueCase{"Server", "Second", 64, "default  "},
+                                           ValueCase{"server", "Connect", 64, "default  "},
+                                           ValueCase{"Missing", "Connect", 64, "default  "},
+                                           ValueCase{"Other", "Connect", 64, "other"}));
 
 struct ListCase {
   const char* name;

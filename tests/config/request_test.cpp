@@ -43,8 +43,8 @@ class RequestTest : public ::testing::Test {
   }
   int32_t open(ScriptedServer& server, const CodeTable* table = nullptr) {
     EXPECT_TRUE(server.listening());
-    int32_t connection = openServerConnection(diag_, environment_, table,
-                                              server.connectionString().c_str(), NTS);
+    int32_t connection =
+        openServerConnection(diag_, environment_, table, server.connectionString().c_str(), NTS);
     EXPECT_NE(connection, 0) << testing::messagesOf(diag_);
     return connection;
   }
@@ -56,8 +56,8 @@ class RequestTest : public ::testing::Test {
 };
 
 TEST_F(RequestTest, OpenForReadingOnANewConnectionSendsGreetingServiceAndRequestInOneFlush) {
-  const std::string request = field("VOLSTEN") + field("StdIO") + "\x01" +
-                              field("/data/file.txt") + field("r");
+  const std::string request =
+      field("VOLSTEN") + field("StdIO") + "\x01" + field("/data/file.txt") + field("r");
   ScriptedServer server({{request.size(), field("17") + field("0")}});
   int32_t connection = open(server);
   putString(diag_, connection, nullptr, "StdIO", NTS);
@@ -104,9 +104,8 @@ TEST_F(RequestTest, FieldsTravelAsTheirBytesAndOneNulWithNumbersInDecimal) {
   disconnect(diag_, connection);
   EXPECT_EQ(diagStatus(diag_), STATUS_SUCCESS) << testing::messagesOf(diag_);
   EXPECT_EQ(server.received(), field("VOLSTEN") + field("") + field("") + field("") +
-                                   field("ab  ") + field(long512) + field(long513) +
-                                   field("-1") + field("0") + field("512") +
-                                   field("-2147483648"));
+                                   field("ab  ") + field(long512) + field(long513) + field("-1") +
+                                   field("0") + field("512") + field("-2147483648"));
 }
 
 TEST_F(RequestTest, TextAndDigitsAreTranslatedBothWaysButCodeBytesAndErrorCodesAreNot) {
@@ -134,8 +133,7 @@ TEST_F(RequestTest, TextAndDigitsAreTranslatedBothWaysButCodeBytesAndErrorCodesA
 }
 
 TEST_F(RequestTest, AStringFieldIsReadWholeWhateverTheRoom) {
-  ScriptedServer server({{0, field("abcdef") + field("ghijkl") + field("mnopqr") +
-                                 field("next")}});
+  ScriptedServer server({{0, field("abcdef") + field("ghijkl") + field("mnopqr") + field("next")}});
   int32_t connection = open(server);
   char room[8];
   std::memset(room, '#', sizeof room);
@@ -173,8 +171,8 @@ TEST_F(RequestTest, AFieldCutByTheServerClosingEndsTheReadWithWhatArrived) {
 }
 
 TEST(ServerErrorCodeTest, CodesMapToTheClassicErrnoValues) {
-  const std::pair<int32_t, int32_t> cases[] = {
-      {0, 0}, {1, 13}, {7, 2}, {10, 18}, {11, 2}, {12, 22}, {-1, 22}, {INT32_MAX, 22}};
+  const std::pair<int32_t, int32_t> cases[] = {{0, 0},  {1, 13},  {7, 2},   {10, 18},
+                                               {11, 2}, {12, 22}, {-1, 22}, {INT32_MAX, 22}};
   for (auto [server, local] : cases) EXPECT_EQ(errnoOfServerCode(server), local) << server;
 }
 
@@ -218,12 +216,12 @@ INSTANTIATE_TEST_SUITE_P(
     Blocks, ReplyStatusTest,
     ::testing::Values(
         ReplyCase{"SuccessWithoutRecords", field("0") + field("1"), false, {}, STATUS_SUCCESS},
-        ReplyCase{"OneError",
-                  field("-1") + field("0") + record("-1", "42S02", "208", "Tabelle fehlt") +
-                      field("1"),
-                  false,
-                  {{-1, "42S02", 208, "Tabelle fehlt"}},
-                  STATUS_ERROR},
+        ReplyCase{
+            "OneError",
+            field("-1") + field("0") + record("-1", "42S02", "208", "Tabelle fehlt") + field("1"),
+            false,
+            {{-1, "42S02", 208, "Tabelle fehlt"}},
+            STATUS_ERROR},
         ReplyCase{"LongFieldsAreCut",
                   field("1") + field("0") + record("1", "0123456789", "5", std::string(600, 'm')) +
                       field("0") + record("7", "IGNOR", "0", "no such kind") + field("2"),
@@ -233,7 +231,10 @@ INSTANTIATE_TEST_SUITE_P(
         ReplyCase{"NoDataStatus", field("100") + field("1"), false, {}, STATUS_NO_DATA},
         // Cut short: the server's error never arrives, and the block must
         // not read as a success.
-        ReplyCase{"CutInsideARecord", field("-1") + field("0") + field("-1") + "HY0", true, {},
+        ReplyCase{"CutInsideARecord",
+                  field("-1") + field("0") + field("-1") + "HY0",
+                  true,
+                  {},
                   STATUS_NO_DATA},
         ReplyCase{"CutBeforeMore", field("0"), true, {}, STATUS_NO_DATA}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -264,8 +265,8 @@ class DisableConnectTest : public RequestTest, public ::testing::WithParamInterf
 TEST_P(DisableConnectTest, OnlyTheFourExactWordsForbid) {
   ScriptedServer server({});
   ASSERT_TRUE(sysSetEnvironment(kDisableConnectVariable, GetParam().value));
-  int32_t connection = openServerConnection(diag_, environment_, nullptr,
-                                            server.connectionString().c_str(), NTS);
+  int32_t connection =
+      openServerConnection(diag_, environment_, nullptr, server.connectionString().c_str(), NTS);
   if (GetParam().forbids) {
     EXPECT_EQ(connection, 0);
     EXPECT_EQ(recordsOf(diag_),

@@ -52,14 +52,14 @@ TEST(SplitServerPathTest, GivesTheServerAndTheRest) {
 
 TEST(UnquotePathTest, DropsOnePairOfQuotes) {
   const std::pair<const char*, std::string> cases[] = {
-      {"\"a b\"", "a b"}, {"'x", "x"}, {"plain", "plain"}, {"\"q\"  ", "q"}, {"'mixed\"", "mixed\""},
+      {"\"a b\"", "a b"},      {"'x", "x"}, {"plain", "plain"}, {"\"q\"  ", "q"},
+      {"'mixed\"", "mixed\""},
   };
   for (const auto& [text, expected] : cases) {
     const char* start;
     int32_t length;
     unquotePath(text, NTS, &start, &length);
-    EXPECT_EQ(std::string(start, static_cast<size_t>(strLength(start, length))), expected)
-        << text;
+    EXPECT_EQ(std::string(start, static_cast<size_t>(strLength(start, length))), expected) << text;
   }
 }
 
@@ -69,8 +69,8 @@ TEST(ServerPathTest, OnlyAConfiguredServerWithARestIsRemote) {
   dir.writeProfile("[srv]\nConnect = Protocol=TCP\nCodeTranslation = " + table +
                    "\n[bare]\nCodeTranslation = x\n");
   const std::pair<const char*, int> cases[] = {
-      {"//srv/x", 0}, {"\"//srv/x\"", 0}, {"\\\\srv\\x", 0}, {"//srv", 1},
-      {"//srv/", 1},  {"///x", 1},        {"//bare/x", 1},   {"//other/x", 1}, {"srv/x", 1},
+      {"//srv/x", 0}, {"\"//srv/x\"", 0}, {"\\\\srv\\x", 0}, {"//srv", 1}, {"//srv/", 1},
+      {"///x", 1},    {"//bare/x", 1},    {"//other/x", 1},  {"srv/x", 1},
   };
   for (const auto& [path, local] : cases) EXPECT_EQ(isLocalPath(path, NTS), local) << path;
   EXPECT_EQ(hasServerConnect("srv", NTS), 1);
@@ -91,8 +91,7 @@ TEST(ServerPathTest, OnlyAConfiguredServerWithARestIsRemote) {
 // --- The path join on a server ---------------------------------------------
 
 std::string baseRequest(const std::string& directory, const std::string& name) {
-  return wireField("VOLSTEN") + wireField("Base") + "\x05" + wireField(directory) +
-         wireField(name);
+  return wireField("VOLSTEN") + wireField("Base") + "\x05" + wireField(directory) + wireField(name);
 }
 
 class ServerJoinTest : public ::testing::Test {
@@ -117,8 +116,9 @@ class ServerJoinTest : public ::testing::Test {
 
 TEST_F(ServerJoinTest, TheServerJoinsAndTheResultNamesItWithSlashes) {
   Script script;
-  script.then(baseRequest("etc", "services"),
-              wireField("/srv-root/etc/services") + wireField("0") + wireField("1"))
+  script
+      .then(baseRequest("etc", "services"),
+            wireField("/srv-root/etc/services") + wireField("0") + wireField("1"))
       .then(std::string(1, '\0'), "");
   serve(script);
   EXPECT_EQ(join("\\\\srv\\etc", diag_), "//srv//srv-root/etc/services");
@@ -128,14 +128,15 @@ TEST_F(ServerJoinTest, TheServerJoinsAndTheResultNamesItWithSlashes) {
 
 TEST_F(ServerJoinTest, AFailedConversationLeavesTheServerPrefixAndItsRecords) {
   Script script;
-  script.then(baseRequest("etc", "services"),
-              wireField("ignored") + wireField("-1") + wireField("0") + wireField("-1") +
-                  wireField("S1000") + wireField("3") + wireField("kein Verzeichnis") +
-                  wireField("1"));
+  script.then(baseRequest("etc", "services"), wireField("ignored") + wireField("-1") +
+                                                  wireField("0") + wireField("-1") +
+                                                  wireField("S1000") + wireField("3") +
+                                                  wireField("kein Verzeichnis") + wireField("1"));
   serve(script);
   EXPECT_EQ(join("//srv/etc", diag_), "//srv/");
   EXPECT_EQ(diagStatus(diag_), STATUS_ERROR);
-  EXPECT_EQ(recordsOf(diag_), (std::vector<testing::SeenRecord>{{-1, "S1000", 3, "kein Verzeichnis"}}));
+  EXPECT_EQ(recordsOf(diag_),
+            (std::vector<testing::SeenRecord>{{-1, "S1000", 3, "kein Verzeichnis"}}));
   EXPECT_EQ(server_->received(), script.expected());  // no finish byte
 }
 
@@ -158,8 +159,9 @@ INSTANTIATE_TEST_SUITE_P(Contexts, ServerJoinCutTest, ::testing::Bool());
 
 TEST_F(ServerJoinTest, AJoinLongerThanOutIsCut) {
   Script script;
-  script.then(baseRequest("etc", "services"), wireField("/a/long/answer") + wireField("0") +
-                                                  wireField("1"))
+  script
+      .then(baseRequest("etc", "services"),
+            wireField("/a/long/answer") + wireField("0") + wireField("1"))
       .then(std::string(1, '\0'), "");
   serve(script);
   EXPECT_EQ(join("//srv/etc", diag_, 10), "//srv//a/");

@@ -55,15 +55,14 @@ class ScriptedServer {
       registry()[number_] = this;
     }
     environment_ = openEnvironment(nullptr, nullptr, 0);
-    listener_ = listen(nullptr, environment_, "Protocol=TCP;Host=127.0.0.1;Port=0", NTS, serve,
-                       number_);
+    listener_ =
+        listen(nullptr, environment_, "Protocol=TCP;Host=127.0.0.1;Port=0", NTS, serve, number_);
     if (listener_ == 0) return;
     int32_t port =
         tcpListenerPort(nullptr, dispatcherHandles().lookup(nullptr, listener_)->transportHandle);
     // The time-out turns a client that waits for a reply never scripted
     // into a failed read instead of a hung test.
-    connection_ =
-        "Protocol=TCP;Host=127.0.0.1;Port=" + std::to_string(port) + ";ReceiveTimeout=20";
+    connection_ = "Protocol=TCP;Host=127.0.0.1;Port=" + std::to_string(port) + ";ReceiveTimeout=20";
   }
   ~ScriptedServer() {
     if (listener_ != 0) closeListener(nullptr, listener_);
