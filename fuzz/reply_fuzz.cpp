@@ -12,50 +12,11 @@
 #include "base/list.h"
 #include "base/str.h"
 #include "config/request.h"
+#include "fuzz/fake_stream.h"
 #include "net/dispatch/dispatcher.h"
 
 namespace volsten {
 namespace {
-
-void require(bool condition) {
-  if (!condition) std::abort();
-}
-
-struct Stream {
-  const uint8_t* data;
-  size_t size;
-  size_t at;
-  size_t chunk;
-  bool failAtEnd;  // the stream ends with a transport error, not no data
-  bool ended;      // the end has been reported
-};
-Stream stream;
-
-Status fakeReceive(DiagContext* diag, int32_t, char* buffer, int32_t capacity, int32_t* count) {
-  *count = 0;
-  if (stream.at == stream.size) {
-    stream.ended = true;
-    if (stream.failAtEnd) {
-      diagAdd(diag, "HY000", 0, SEVERITY_ERROR, "fake: ", "gone", nullptr);
-      return transportStatus(diag, STATUS_ERROR);
-    }
-    diagSetStatus(diag, STATUS_NO_DATA);
-    return transportStatus(diag, STATUS_NO_DATA);
-  }
-  size_t n = stream.size - stream.at;
-  if (n > stream.chunk) n = stream.chunk;
-  if (n > static_cast<size_t>(capacity)) n = static_cast<size_t>(capacity);
-  std::memcpy(buffer, stream.data + stream.at, n);
-  stream.at += n;
-  *count = static_cast<int32_t>(n);
-  return diagStatus(diag);
-}
-Status fakeSend(DiagContext* diag, int32_t, const char*, int32_t) { return diagStatus(diag); }
-int32_t fakeConnect(DiagContext*, int32_t, const char*, int32_t) { return 7; }
-int32_t fakeOpenEnvironment(DiagContext*) { return 5; }
-Status fakeClose(DiagContext* diag, int32_t) { return diagStatus(diag); }
-const TransportOps kFake = {fakeReceive, fakeSend,  fakeConnect, fakeOpenEnvironment,
-                            fakeClose,   fakeClose, fakeClose};
 
 void checkRecords(DiagContext* diag) {
   for (void* p = listMove(diag->records, LIST_FIRST, nullptr); p != nullptr;
@@ -79,13 +40,11 @@ void readString(DiagContext* diag, int32_t connection, const CodeTable* table, i
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace volsten;
   if (size < 2) return 0;
-  stream = {data + 2, size - 2, 0, static_cast<size_t>(data[0] % 64) + 1, (data[1] & 1) != 0,
-            false};
+  FakeStream& stream = fakeStreamStart(data + 2, size - 2, data[0] % 64 + 1, (data[1] & 1) != 0);
   bool translated = (data[1] & 2) != 0;
   CodeTable table{};
   for (int b = 0; b < 256; ++b) table.inbound[b] = static_cast<uint8_t>(255 - b);
 
-  for (uint8_t kind = 1; kind <= 3; ++kind) dispatcherSeamSetTransport(kind, &kFake);
   DiagContext* diag = diagCreate(nullptr);
   int32_t environment = openEnvironment(diag, nullptr, 0);
   int32_t connection = connect(diag, environment, "Protocol=TCP", NTS);
@@ -109,6 +68,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   disconnect(diag, connection);
   freeEnvironment(diag, environment);
   diagFree(diag);
-  for (uint8_t kind = 1; kind <= 3; ++kind) dispatcherSeamSetTransport(kind, nullptr);
+  fakeStreamStop();
   return 0;
 }
