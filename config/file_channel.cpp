@@ -178,8 +178,12 @@ bool connectRemoteChannel(FileChannel* channel, const char* path) {
   channel->codeTable = serverCodeTable(path, NTS);
   channel->connection = openServerConnection(channel->context, serviceEnvironment(),
                                              channel->codeTable, connectString, NTS);
-  putString(channel->context, channel->connection, channel->codeTable, "StdIO", NTS);
-  return diagStatus(channel->context) >= 0;
+  // A connection that failed has its reason recorded; sends on handle 0
+  // would only add records of the handle check.
+  if (channel->connection != 0) {
+    putString(channel->context, channel->connection, channel->codeTable, "StdIO", NTS);
+  }
+  return channel->connection != 0 && diagStatus(channel->context) >= 0;
 }
 
 FileChannel* openRemote(FileChannel* channel, const char* path, const char* mode,
