@@ -165,6 +165,16 @@ TEST_P(EndToEndTest, SwitchedOffClientServerUseFailsWith08001) {
   EXPECT_EQ(run.output.rfind("08001 0 ", 0), 0u) << run.output;
 }
 
+TEST(ProgramUsageTest, UsageErrorsExitWith2AndTheUsage) {
+  testing::TempDir dir;
+  for (const char* program : {VOLSTEN_SERVER, VOLSTEN_CLIENT}) {
+    ProgramRun run =
+        runProgram(program, {dir.root().string(), "--no-such-option"}, dir.path("usage.log"));
+    EXPECT_EQ(run.exitCode, 2) << program;
+    EXPECT_NE(run.output.find("usage: "), std::string::npos) << run.output;
+  }
+}
+
 std::string transportName(const ::testing::TestParamInfo<Transport>& info) {
   const char* const names[] = {"Tcp", "Local", "Child"};
   return names[static_cast<int>(info.param)];

@@ -3,10 +3,12 @@
 // the path join, and raw bytes where a client misbehaves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "base/str.h"
 #include "config/file_channel.h"
@@ -14,6 +16,7 @@
 #include "net/dispatch/dispatcher.h"
 #include "net/tcp/tcp_transport.h"
 #include "server/conversation.h"
+#include "server/server_options.h"
 #include "tests/config/profile_dir.h"
 #include "tests/support/eventually.h"
 #include "tests/support/scripted_server.h"
@@ -101,6 +104,17 @@ TEST_F(ServerTest, TwoChannelsShareOnePooledConnectionInTurn) {
   EXPECT_STREQ(a, "second\n");
   EXPECT_EQ(closeChannel(first), 0);
   EXPECT_EQ(closeChannel(second), 0);
+}
+
+TEST_F(ServerTest, AConnectionHoldsABoundedNumberOfOpenFiles) {
+  // The channels share one pooled connection, so its limit counts them all.
+  std::vector<FileChannel*> open;
+  for (int i = 0; i < kMaxOpenFiles; ++i) open.push_back(openChannel("//srv/dir/file.txt", "r"));
+  EXPECT_EQ(std::count(open.begin(), open.end(), nullptr), 0);
+  errno = 0;
+  EXPECT_EQ(openChannel("//srv/dir/file.txt", "r"), nullptr);
+  EXPECT_EQ(errno, EMFILE);
+  for (FileChannel* channel : open) closeChannel(channel);
 }
 
 struct RefusalCase {
@@ -198,6 +212,39 @@ TEST_F(ServerTest, ASilentClientIsDroppedAfterTheReceiveTimeout) {
   // Nothing more is sent: the server gives up and the stream ends.
   EXPECT_EQ(receive(nullptr, connection, &byte, 1), STATUS_NO_DATA);
   freeEnvironment(nullptr, environment);
+}
+
+TEST(ServerOptionsTest, UsageErrorsAreRefusedAndTheDefaultIsTheVolstenService) {
+  testing::TempDir dir;
+  std::string root = dir.root().string();
+  std::string file = dir.path("file");
+  testing::writeFile(file, "");
+  const std::vector<std::vector<std::string>> refused = {
+      {},
+      {"--listen", "Protocol=TCP"},
+      {"--root"},
+      {"--root", root, "--root", root},
+      {"--root", root, "--port", "7"},
+      {"--root", file},
+      {"--root", dir.path("missing")},
+  };
+  for (const auto& words : refused) {
+    std::vector<char*> argv = {const_cast<char*>("volsten-server")};
+    for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+    ServerOptions options;
+    const char* problem = nullptr;
+    EXPECT_FALSE(parseServerOptions(static_cast<int>(argv.size()), argv.data(), &options, &problem))
+        << (words.empty() ? "" : words.back());
+    EXPECT_NE(problem, nullptr);
+  }
+  std::vector<char*> argv = {const_cast<char*>("volsten-server"), const_cast<char*>("--root"),
+                             root.data()};
+  ServerOptions options;
+  const char* problem = nullptr;
+  ASSERT_TRUE(parseServerOptions(3, argv.data(), &options, &problem));
+  ASSERT_EQ(options.listenCount, 1);
+  EXPECT_STREQ(options.listens[0], "Protocol=TCP");
+  EXPECT_FALSE(options.stdio);
 }
 
 }  // namespace
