@@ -8,6 +8,10 @@
 //
 // In place of a channel the operations accept the standard streams (see
 // standardChannel): reads and closes act on the stream itself.
+//
+// Remote channels to one server share one pooled connection, whose stream
+// carries one request at a time: use such channels from one thread at a
+// time.
 #pragma once
 
 #include <cstdint>
