@@ -76,6 +76,9 @@ class Conversation {
   Conversation(const Conversation&) = delete;
   Conversation& operator=(const Conversation&) = delete;
 
+  // Why the server ended the connection; null when the client ended it.
+  const char* refusal() const { return refusal_; }
+
   void run() {
     ctx_ = diagCreate(nullptr);
     if (ctx_ == nullptr) return;
@@ -116,9 +119,8 @@ class Conversation {
   void putText(const char* text) { putString(ctx_, connection_, nullptr, text, NTS); }
   void putValue(int32_t value) { putNumber(ctx_, connection_, nullptr, value); }
 
-  void refuseConnection(const char* why) {
-    if (!settings_.quiet) serverLog("connection %d: ended: %s", number_, why);
-  }
+  // Why the server ended the connection, for its one log line.
+  void refuseConnection(const char* why) { refusal_ = why; }
   // The client's name is shown cut and with control characters replaced,
   // so that no client writes escape sequences into the log.
   void refuseRequest(const char* what, const char* name, const char* why) {
@@ -316,6 +318,7 @@ class Conversation {
   Service service_ = Service::Base;
   OpenFile files_[kMaxOpenFiles] = {};
   int32_t lastOpened_ = 0;
+  const char* refusal_ = nullptr;
 };
 
 std::atomic<int32_t> connectionCount{0};
@@ -324,12 +327,14 @@ std::atomic<int32_t> connectionCount{0};
 
 void serveConnection(int32_t connection, const ServerSettings& settings) {
   int32_t number = ++connectionCount;
-  if (!settings.quiet) serverLog("connection %d: opened", number);
-  {
-    Conversation conversation(connection, settings, number);
-    conversation.run();
+  Conversation conversation(connection, settings, number);
+  conversation.run();
+  if (settings.quiet) return;
+  if (conversation.refusal() != nullptr) {
+    serverLog("connection %d: ended by the server: %s", number, conversation.refusal());
+  } else {
+    serverLog("connection %d: ended", number);
   }
-  if (!settings.quiet) serverLog("connection %d: closed", number);
 }
 
 void serveAcceptedConnection(int32_t connection, uintptr_t userData) {
