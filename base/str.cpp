@@ -6,6 +6,7 @@
 
 #include "base/heap.h"
 #include "base/messages.h"
+#include "sys/directories.h"
 #include "sys/locale.h"
 
 namespace volsten {
@@ -140,5 +141,17 @@ int32_t strFormat(char* dest, int32_t destSize, const char* format, ...) {
 }
 
 bool isPathSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool strJoinPath(char* out, size_t size, const char* directory, const char* name) {
+  size_t used = std::strlen(directory);
+  bool separated = used > 0 && isPathSeparator(directory[used - 1]);
+  if (size == 0) return false;
+  out[0] = '\0';
+  if (used + (separated ? 0 : 1) + std::strlen(name) >= size) return false;
+  std::memcpy(out, directory, used);
+  if (!separated) out[used++] = sysPathSeparator();
+  std::strcpy(out + used, name);
+  return true;
+}
 
 }  // namespace volsten

@@ -4,6 +4,7 @@
 // NUL-terminated, and reported as the warning "01004".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "base/diag.h"
@@ -45,5 +46,10 @@ int32_t strFormat(char* dest, int32_t destSize, const char* format, ...)
 
 // True for backslash and slash.
 bool isPathSeparator(char c);
+
+// directory, the system's separator unless directory ends in one, and name,
+// into out. False, with out empty, when the result does not fit: a path
+// cut short would name another file.
+bool strJoinPath(char* out, size_t size, const char* directory, const char* name);
 
 }  // namespace volsten

@@ -178,13 +178,8 @@ FileChannel* openProfile(const char* fileName) {
   } else {
     char directory[kWindowsDirectoryRoom];
     if (!sysWindowsDirectory(directory, sizeof directory)) return nullptr;
-    size_t used = std::strlen(directory);
-    bool separated = used > 0 && isPathSeparator(directory[used - 1]);
     // A path cut to the buffer would name another file.
-    if (used + (separated ? 0 : 1) + std::strlen(fileName) >= sizeof path) return nullptr;
-    std::memcpy(path, directory, used);
-    if (!separated) path[used++] = sysPathSeparator();
-    std::strcpy(path + used, fileName);
+    if (!strJoinPath(path, sizeof path, directory, fileName)) return nullptr;
   }
   return openLocalChannel(path, "r");
 }

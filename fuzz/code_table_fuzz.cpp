@@ -10,13 +10,10 @@
 
 #include "config/code_table.h"
 #include "config/code_table_reader.h"
+#include "fuzz/require.h"
 
 namespace volsten {
 namespace {
-
-void require(bool condition) {
-  if (!condition) std::abort();
-}
 
 void checkInverse(const CodeTable& table) {
   for (int b = 0; b < 256; ++b) {

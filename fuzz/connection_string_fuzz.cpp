@@ -14,14 +14,11 @@
 #include "base/heap.h"
 #include "base/list.h"
 #include "base/str.h"
+#include "fuzz/require.h"
 #include "net/connection_string.h"
 
 namespace volsten {
 namespace {
-
-void require(bool condition) {
-  if (!condition) std::abort();
-}
 
 // A parsed key or value is null or a non-empty text without trailing blank
 // that fits in the input.

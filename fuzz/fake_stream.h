@@ -5,16 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
+#include "fuzz/require.h"
 #include "net/dispatch/dispatcher.h"
 
 namespace volsten {
-
-inline void require(bool condition) {
-  if (!condition) std::abort();
-}
 
 struct FakeStream {
   const uint8_t* data;

@@ -5,7 +5,6 @@
 
 #include "base/str.h"
 #include "sys/ascii_compare.h"
-#include "sys/directories.h"
 #include "sys/path_place.h"
 
 namespace volsten {
@@ -47,14 +46,8 @@ bool isPlainRelative(const char* name) {
 
 RootPath resolveUnderRoot(const char* root, const char* name, char* out, size_t size) {
   if (!isPlainRelative(name)) return RootPath::Refused;
-  size_t rootLength = std::strlen(root);
-  bool separated = rootLength > 0 && isPathSeparator(root[rootLength - 1]);
-  size_t needed = rootLength + (separated ? 0 : 1) + std::strlen(name);
   // A name cut to the buffer would be another file.
-  if (needed >= size) return RootPath::Refused;
-  std::memcpy(out, root, rootLength);
-  if (!separated) out[rootLength++] = sysPathSeparator();
-  std::strcpy(out + rootLength, name);
+  if (!strJoinPath(out, size, root, name)) return RootPath::Refused;
   // The lexical rules cannot see links: the system resolves them.
   switch (sysPathPlace(root, out)) {
     case SysPathPlace::Inside: return RootPath::Allowed;
